@@ -1,0 +1,36 @@
+// Everything QAV asks of the operating system, in one place. The rest of the plug-in never
+// includes a system header: CMake links exactly one implementation (Win32 for the DLL, POSIX
+// for the native build, a scriptable one for the unit tests).
+#ifndef QAV_PLATFORM_PLATFORM_H
+#define QAV_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Paths are UTF-16 units on Windows and passed through unchanged; the POSIX layers treat
+// each unit as one byte of the native path and turn the '\' separators into '/'.
+typedef wchar_t path_char;
+
+enum { PLATFORM_PATH_MAX = 260 }; // units, terminator included: the Windows path limit
+
+// The current user's local application-data folder, NUL-terminated, into `out`
+// (PLATFORM_PATH_MAX units). False when the system cannot tell.
+bool platform_local_appdata(path_char* out);
+
+// Creates one directory. The result is deliberately not reported: an existing folder is the
+// normal case, and any other failure shows up as snapshots that cannot be written.
+void platform_create_directory(const path_char* path);
+
+// Opens a file for binary writing, creating or truncating it; null when it cannot.
+std::FILE* platform_open_write(const path_char* path);
+
+// Moves `from` over `to`, replacing it in one rename. False when the move failed.
+bool platform_replace(const path_char* from, const path_char* to);
+
+uint32_t platform_process_id();
+
+// Milliseconds since some fixed start, never going back.
+uint64_t platform_tick_ms();
+
+#endif

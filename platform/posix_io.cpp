@@ -1,0 +1,79 @@
+// POSIX implementations of the platform operations. The data folder follows the XDG rule
+// ($XDG_DATA_HOME, else $HOME/.local/share), the closest match to Windows' local
+// application data.
+#include "platform/posix_io.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+enum { NATIVE_PATH_MAX = PLATFORM_PATH_MAX * 4 };
+
+bool posix_native_path(const path_char* path, char* out, size_t cap)
+{
+    size_t i = 0;
+    for (; path[i] != 0; i++) {
+        if (i + 1 >= cap || path[i] > 0xFF) return false;
+        out[i] = path[i] == L'\\' ? '/' : (char)path[i];
+    }
+    out[i] = 0;
+    return true;
+}
+
+bool posix_wide_path(const char* path, path_char* out)
+{
+    size_t i = 0;
+    for (; path[i] != 0; i++) {
+        if (i + 1 >= PLATFORM_PATH_MAX) return false;
+        out[i] = (path_char)(unsigned char)path[i];
+    }
+    out[i] = 0;
+    return true;
+}
+
+bool posix_local_appdata(path_char* out)
+{
+    const char* xdg = getenv("XDG_DATA_HOME");
+    if (xdg != NULL && xdg[0] == '/') return posix_wide_path(xdg, out);
+    const char* home = getenv("HOME");
+    if (home == NULL || home[0] == 0) return false;
+    char joined[NATIVE_PATH_MAX];
+    int n = snprintf(joined, sizeof joined, "%s/.local/share", home);
+    if (n < 0 || (size_t)n >= sizeof joined) return false;
+    return posix_wide_path(joined, out);
+}
+
+void posix_create_directory(const path_char* path)
+{
+    char native[NATIVE_PATH_MAX];
+    if (posix_native_path(path, native, sizeof native)) (void)mkdir(native, 0777);
+}
+
+std::FILE* posix_open_write(const path_char* path)
+{
+    char native[NATIVE_PATH_MAX];
+    if (!posix_native_path(path, native, sizeof native)) return NULL;
+    return fopen(native, "wb");
+}
+
+bool posix_replace(const path_char* from, const path_char* to)
+{
+    char a[NATIVE_PATH_MAX], b[NATIVE_PATH_MAX];
+    if (!posix_native_path(from, a, sizeof a) || !posix_native_path(to, b, sizeof b)) return false;
+    return rename(a, b) == 0;
+}
+
+uint32_t posix_process_id()
+{
+    return (uint32_t)getpid();
+}
+
+uint64_t posix_tick_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u;
+}

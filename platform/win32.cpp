@@ -1,0 +1,44 @@
+// The Windows side of the platform seam: the calls the plug-in makes inside the host's
+// process. Kept to the plainest APIs so that the DLL imports only KERNEL32, SHELL32 and the
+// C runtime every Windows installation has.
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <stdio.h>
+
+bool platform_local_appdata(path_char* out)
+{
+    // Current path rather than the default one: a user who moved the folder gets the file
+    // where they moved it. Only a failure code counts as failure; S_FALSE still fills `out`.
+    HRESULT hr = SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, out);
+    return !FAILED(hr);
+}
+
+void platform_create_directory(const path_char* path)
+{
+    (void)CreateDirectoryW(path, NULL);
+}
+
+std::FILE* platform_open_write(const path_char* path)
+{
+    return _wfopen(path, L"wb");
+}
+
+bool platform_replace(const path_char* from, const path_char* to)
+{
+    // Same folder, so a rename: no copy across volumes, and no write-through, which would
+    // make every snapshot wait for the disk on the host's frame.
+    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+uint32_t platform_process_id()
+{
+    return (uint32_t)GetCurrentProcessId();
+}
+
+uint64_t platform_tick_ms()
+{
+    return (uint64_t)GetTickCount64();
+}

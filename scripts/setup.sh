@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing QAV needs on a Debian machine, and nothing when it is
+# all there already. Needs root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev
+          g++-mingw-w64-x86-64-win32 wine64 wine)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
