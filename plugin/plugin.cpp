@@ -1,0 +1,130 @@
+// QAV's boundary towards the host: the two exports the host looks up by name, and the
+// order in which initialization sets the plug-in up. Everything after initialization happens
+// in the handlers the host calls back.
+#include "plugin/registration.h"
+
+#include "output/pacing.h"
+#include "output/snapshot.h"
+#include "platform/platform.h"
+#include "state/handlers.h"
+#include "state/telemetry_state.h"
+
+#if defined(_WIN32)
+#define QAV_EXPORT // exported by name through QAV.def, undecorated
+#else
+#define QAV_EXPORT __attribute__((visibility("default")))
+#endif
+
+static const char LOAD_MESSAGE[] =
+    "[QAV] Qavelin telemetry plugin 1.0.0 loaded - press CTRL+G for the QAV overlay";
+static const char CORE_REFUSED_MESSAGE[] = "[QAV] could not register core events";
+
+#define CORE_EVENT(event, handler) {true, false, event, handler, NULL, 0, NULL}
+#define EVENT(event, needs_1_01, handler) {false, needs_1_01, event, handler, NULL, 0, NULL}
+#define CHANNEL(name, type, handler) {false, false, 0, NULL, name, type, handler}
+
+// Core rows first: without them nothing would ever be written. Among the optional rows the
+// job and gameplay events come before the channels.
+static const RegistrationRow REGISTRATIONS[] = {
+    CORE_EVENT(HOST_EVENT_FRAME_END, on_frame_end),
+    CORE_EVENT(HOST_EVENT_PAUSED, on_pause_change),
+    CORE_EVENT(HOST_EVENT_STARTED, on_pause_change),
+    EVENT(HOST_EVENT_CONFIGURATION, false, on_configuration),
+    EVENT(HOST_EVENT_GAMEPLAY, true, on_gameplay_event),
+    CHANNEL("game.time", HOST_TYPE_U32, on_game_time),
+    CHANNEL("truck.world.placement", HOST_TYPE_PLACEMENT, on_truck_placement),
+    CHANNEL("truck.speed", HOST_TYPE_FLOAT, on_truck_speed),
+};
+
+static void log_message(const char* message)
+{
+    if (g_state.log != NULL) g_state.log(HOST_LOG_MESSAGE, message);
+}
+
+host_result_t register_rows(const RegistrationRow* rows, size_t count, uint32_t version,
+                            const HostInitParams* params)
+{
+    for (size_t i = 0; i < count; i++) {
+        const RegistrationRow* row = &rows[i];
+        if (row->needs_1_01 && version < HOST_VERSION_1_01) continue;
+        host_result_t result = HOST_RESULT_GENERIC_ERROR;
+        if (row->on_event != NULL) {
+            if (params->register_for_event != NULL) {
+                result = params->register_for_event(row->event, row->on_event, NULL);
+            }
+        } else if (params->register_for_channel != NULL) {
+            result = params->register_for_channel(row->channel, HOST_NO_INDEX, row->type,
+                                                  HOST_NO_FLAGS, row->on_channel, NULL);
+        }
+        if (row->core && result != HOST_RESULT_OK) {
+            log_message(CORE_REFUSED_MESSAGE);
+            return HOST_RESULT_GENERIC_ERROR;
+        }
+    }
+    return HOST_RESULT_OK;
+}
+
+// Appends the ASCII `suffix` to `base` into `out`. False, leaving `out` unusable, when the
+// result would not fit the Windows path limit: a cut path would write somewhere else.
+static bool path_join(path_char* out, const path_char* base, const char* suffix)
+{
+    size_t n = 0;
+    for (; base[n] != 0; n++) {
+        if (n + 1 >= PLATFORM_PATH_MAX) return false;
+        out[n] = base[n];
+    }
+    for (size_t i = 0; suffix[i] != 0; i++, n++) {
+        if (n + 1 >= PLATFORM_PATH_MAX) return false;
+        out[n] = (path_char)suffix[i];
+    }
+    out[n] = 0;
+    return true;
+}
+
+extern "C" QAV_EXPORT host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
+                                                                   const HostInitParams* params)
+{
+    if (version != HOST_VERSION_1_00 && version != HOST_VERSION_1_01) {
+        return HOST_RESULT_UNSUPPORTED;
+    }
+    if (params == NULL) return HOST_RESULT_GENERIC_ERROR;
+
+    state_reset(&g_state);
+    g_state.log = params->log;
+    TEXT_STORE(g_state.game, params->game_id);
+    g_state.gameVersion = params->game_version;
+    g_state.paused = 1; // paused until the host reports that the simulation started
+
+    path_char appdata[PLATFORM_PATH_MAX];
+    path_char folder[PLATFORM_PATH_MAX];
+    path_char temp[PLATFORM_PATH_MAX];
+    path_char final[PLATFORM_PATH_MAX];
+    if (!platform_local_appdata(appdata)) return HOST_RESULT_GENERIC_ERROR;
+    if (!path_join(folder, appdata, "\\QAV") ||
+        !path_join(temp, appdata, "\\QAV\\telemetry.json.tmp") ||
+        !path_join(final, appdata, "\\QAV\\telemetry.json")) {
+        return HOST_RESULT_GENERIC_ERROR;
+    }
+    platform_create_directory(folder);
+    for (size_t i = 0; i < PLATFORM_PATH_MAX; i++) {
+        g_state.tempPath[i] = temp[i];
+        g_state.finalPath[i] = final[i];
+    }
+
+    host_result_t result = register_rows(
+        REGISTRATIONS, sizeof REGISTRATIONS / sizeof REGISTRATIONS[0], version, params);
+    if (result != HOST_RESULT_OK) return result;
+
+    log_message(LOAD_MESSAGE);
+    (void)write_snapshot(); // unpaced; a failure here shows only as a missing document
+    return HOST_RESULT_OK;
+}
+
+extern "C" QAV_EXPORT void QAV_HOSTAPI scs_telemetry_shutdown()
+{
+    g_state.paused = 1;
+    g_state.hasJob = 0;
+    TEXT_STORE(g_state.lastEvent, "game.closed");
+    (void)write_snapshot();
+    g_state.log = NULL; // the host's log may be gone once it unloads us
+}

@@ -1,0 +1,44 @@
+#include "tests/unit/fixture.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool file_exists(const std::string& path)
+{
+    return std::ifstream(path).good();
+}
+
+void PluginTest::SetUp()
+{
+    char tmpl[] = "/tmp/qav-unit-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    doc_path = dir + "/QAV/telemetry.json";
+    temp_path = dir + "/QAV/telemetry.json.tmp";
+    test_platform_reset(dir.c_str());
+    std::memset(&g_state, 0, sizeof g_state);
+}
+
+void PluginTest::TearDown()
+{
+    std::string cmd = "rm -rf '" + dir + "'";
+    (void)std::system(cmd.c_str());
+    g_fake_host = nullptr;
+}
+
+void PluginTest::init(uint32_t version, const char* game)
+{
+    HostInitParams p = host.params(game, 0x00010012);
+    ASSERT_EQ(scs_telemetry_init(version, &p), HOST_RESULT_OK);
+}

@@ -1,0 +1,111 @@
+// The document as a whole, and what publishing it does to the files when the machine
+// gets in the way.
+#include "output/snapshot.h"
+#include "tests/unit/fixture.h"
+
+static void fill_job(TelemetryState* s)
+{
+    s->hasJob = 1;
+    TEXT_STORE(s->cargo, "Steel \"coils\"");
+    TEXT_STORE(s->cargoId, "steel_coils");
+    TEXT_STORE(s->sourceCity, "K\xC3\xB8" "benhavn");
+    TEXT_STORE(s->sourceCityId, "kobenhavn");
+    TEXT_STORE(s->sourceCompany, "Back\\slash\tLtd");
+    TEXT_STORE(s->sourceCompanyId, "bs");
+    TEXT_STORE(s->destinationCity, "\xC5\x81\xC3\xB3\x64\xC5\xBA");
+    TEXT_STORE(s->destinationCityId, "lodz");
+    TEXT_STORE(s->destinationCompany, "a/b");
+    TEXT_STORE(s->destinationCompanyId, "ab");
+    s->income = 5000000000ull;
+    s->cargoMass = 19300.5f;
+    s->deliveryTime = 4242;
+    s->plannedKm = 812;
+}
+
+TEST(Snapshot, FullRecordRendersByteForByte)
+{
+    TelemetryState s;
+    std::memset(&s, 0, sizeof s);
+    TEXT_STORE(s.game, "haulsim");
+    s.gameVersion = (1u << 16) | 18u;
+    s.paused = 0;
+    s.gameTime = 12345;
+    s.position = {-1234.125, 56.375, 0.005};
+    s.speed = -3.5f;
+    fill_job(&s);
+    TEXT_STORE(s.lastEvent, "job.delivered\x01");
+    s.eventSeq = 7;
+    std::string doc = render_to_string([&](JsonOut* out) { render_snapshot(out, &s, 4242, 99); });
+    EXPECT_EQ(doc,
+              "{\"plugin\":\"QAV\",\"version\":\"1.0.0\",\"pid\":4242,\"written\":99,"
+              "\"game\":\"haulsim\",\"gameVersion\":\"1.18\",\"paused\":false,\"gameTime\":12345,"
+              "\"position\":{\"x\":-1234.12,\"y\":56.38,\"z\":0.01},\"speed\":-3.50,"
+              "\"job\":{\"cargo\":\"Steel \\\"coils\\\"\",\"cargoId\":\"steel_coils\","
+              "\"sourceCity\":\"K\xC3\xB8" "benhavn\",\"sourceCityId\":\"kobenhavn\","
+              "\"sourceCompany\":\"Back\\\\slash\\u0009Ltd\",\"sourceCompanyId\":\"bs\","
+              "\"destinationCity\":\"\xC5\x81\xC3\xB3\x64\xC5\xBA\",\"destinationCityId\":\"lodz\","
+              "\"destinationCompany\":\"a/b\",\"destinationCompanyId\":\"ab\","
+              "\"income\":5000000000,\"cargoMass\":19300.5,\"deliveryTime\":4242,\"plannedKm\":812},"
+              "\"lastEvent\":\"job.delivered\\u0001\",\"eventSeq\":7}\n");
+}
+
+TEST(Snapshot, NoJobAndNonFiniteNumbers)
+{
+    TelemetryState s;
+    std::memset(&s, 0, sizeof s);
+    fill_job(&s);
+    s.hasJob = 0; // job fields present in the record are not published without a job
+    s.paused = 1;
+    s.gameVersion = 0x00020000;
+    s.position = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                  -std::numeric_limits<double>::infinity()};
+    s.speed = std::numeric_limits<float>::quiet_NaN();
+    std::string doc = render_to_string([&](JsonOut* out) { render_snapshot(out, &s, 1, 2); });
+    EXPECT_EQ(doc,
+              "{\"plugin\":\"QAV\",\"version\":\"1.0.0\",\"pid\":1,\"written\":2,\"game\":\"\","
+              "\"gameVersion\":\"2.0\",\"paused\":true,\"gameTime\":0,"
+              "\"position\":{\"x\":null,\"y\":null,\"z\":null},\"speed\":null,"
+              "\"job\":null,\"lastEvent\":\"\",\"eventSeq\":0}\n");
+}
+
+class WriteTest : public PluginTest {
+protected:
+    void SetUp() override
+    {
+        PluginTest::SetUp();
+        init();
+        good = document();
+        ASSERT_NE(good.find("\"paused\":true"), std::string::npos);
+        g_state.paused = 0; // the next document differs from the one on disk
+    }
+    std::string good;
+};
+
+TEST_F(WriteTest, FailuresKeepThePreviousDocument)
+{
+    const struct {
+        const char* name;
+        int open_failures;
+        bool disk_full;
+        int replace_failures;
+        bool temp_left;
+    } cases[] = {
+        {"temporary file cannot be created", 1, false, 0, false},
+        {"disk full", 0, true, 0, true},
+        {"replace refused", 0, false, 1, true},
+    };
+    for (const auto& c : cases) {
+        std::remove(temp_path.c_str());
+        g_test_platform.open_failures = c.open_failures;
+        g_test_platform.disk_full = c.disk_full;
+        g_test_platform.replace_failures = c.replace_failures;
+        EXPECT_FALSE(write_snapshot()) << c.name;
+        EXPECT_EQ(document(), good) << c.name;
+        EXPECT_EQ(file_exists(temp_path), c.temp_left) << c.name;
+        g_test_platform.disk_full = false;
+    }
+    // Once the fault clears, the next write publishes the current state.
+    EXPECT_TRUE(write_snapshot());
+    EXPECT_NE(document().find("\"paused\":false"), std::string::npos);
+    EXPECT_FALSE(file_exists(temp_path));
+}
