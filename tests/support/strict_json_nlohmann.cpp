@@ -7,7 +7,8 @@
 std::string strict_json_problem(const std::string& text)
 {
     try {
-        (void)nlohmann::json::parse(text);
+        nlohmann::json parsed = nlohmann::json::parse(text);
+        (void)parsed;
         return "";
     } catch (const nlohmann::json::exception& e) {
         return e.what();
