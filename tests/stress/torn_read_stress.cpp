@@ -297,6 +297,9 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    std::remove((folder + SEP + "stop").c_str());
+    std::remove((folder + SEP + "reader-result.txt").c_str());
+
     // With the reader gone, the closing write must publish the whole latest state.
     shutdown();
     DocumentSummary last;
