@@ -3,8 +3,8 @@
 # all there already. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
-packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev libsimdjson-dev nlohmann-json3-dev
-          clang-14 libclang-rt-14-dev
+packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev
+          libsimdjson-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev
           g++-mingw-w64-x86-64-win32 wine64 wine)
 
 missing=()
