@@ -55,6 +55,11 @@ void render_snapshot(JsonOut* out, const TelemetryState* s, uint32_t pid, uint64
 
 bool write_snapshot()
 {
+    // Before an initialization has got as far as the paths there is nowhere to write: a host
+    // that calls shutdown (or a callback) anyway must not reach the runtime with an empty
+    // file name, which the Windows runtime treats as an invalid parameter and ends the
+    // process for.
+    if (g_state.tempPath[0] == 0) return false;
     std::FILE* file = platform_open_write(g_state.tempPath);
     if (file == NULL) return false;
     JsonOut out;

@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 TestPlatform g_test_platform;
@@ -96,8 +97,19 @@ bool platform_local_appdata(path_char* out)
 
 void platform_create_directory(const path_char* path) { posix_create_directory(path); }
 
+// The Windows runtime ends the process when asked to open an empty file name (an invalid
+// parameter, not a failed open): so does this platform, so that tests catch such a call.
+static void refuse_empty_path(const path_char* path)
+{
+    if (path[0] == 0) {
+        std::fprintf(stderr, "test platform: a file operation on an empty path\n");
+        std::abort();
+    }
+}
+
 std::FILE* platform_open_write(const path_char* path)
 {
+    refuse_empty_path(path);
     g_test_platform.opens++;
     if (take_failure(&g_test_platform.open_failures)) return NULL;
     if (io_call_fails()) return NULL;
@@ -126,6 +138,8 @@ std::FILE* platform_open_write(const path_char* path)
 
 bool platform_replace(const path_char* from, const path_char* to)
 {
+    refuse_empty_path(from);
+    refuse_empty_path(to);
     g_test_platform.replaces++;
     if (take_failure(&g_test_platform.replace_failures)) return false;
     if (io_call_fails()) return false;
