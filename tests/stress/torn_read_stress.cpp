@@ -141,6 +141,9 @@ static bool data_folder(std::string* folder)
     return true;
 }
 
+// The folder is the Wine prefix's own; the DLL tests start by clearing it.
+static void remove_data_folder(const std::string&) {}
+
 static bool load_library(const char*, InitFn* init, ShutdownFn* shutdown)
 {
     HMODULE dll = LoadLibraryW(L"QAV.dll");
@@ -178,6 +181,14 @@ static bool data_folder(std::string* folder)
     setenv("XDG_DATA_HOME", tmpl, 1);
     *folder = std::string(tmpl) + "/QAV";
     return true;
+}
+
+static void remove_data_folder(const std::string& folder)
+{
+    std::remove((folder + "/telemetry.json").c_str());
+    std::remove((folder + "/telemetry.json.tmp").c_str());
+    rmdir(folder.c_str());
+    rmdir(folder.substr(0, folder.rfind('/')).c_str());
 }
 
 static bool load_library(const char* path, InitFn* init, ShutdownFn* shutdown)
@@ -314,6 +325,7 @@ int main(int argc, char** argv)
                 "%s\n",
                 writes, seconds, failed_replaces, recovered, stale, r.reads, r.torn, r.went_back,
                 r.distinct, r.unopened, closed ? "latest" : "WRONG");
+    remove_data_folder(folder);
     bool ok = writes == WRITES && r.torn == 0 && r.went_back == 0 && stale == 0 && closed &&
               r.reads > 0 && r.distinct > 1;
     return ok ? 0 : 1;
