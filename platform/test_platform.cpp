@@ -84,9 +84,17 @@ static ssize_t stepped_write(void* cookie, const char* buf, size_t n)
 
 static int stepped_close(void* cookie)
 {
-    int closed = close((int)(intptr_t)cookie);
-    if (io_call_fails()) return -1;
-    return closed;
+    int fd = (int)(intptr_t)cookie;
+    if (io_call_fails()) {
+        // Writes the system had only accepted are lost at the close that reports the error.
+        int err = errno;
+        off_t size = lseek(fd, 0, SEEK_END);
+        if (size > 0) (void)!ftruncate(fd, size / 2);
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return close(fd);
 }
 
 bool platform_local_appdata(path_char* out)

@@ -23,7 +23,8 @@ struct TestPlatform {
     // are unbuffered, so each staged chunk is one), the close and the replace. The call that
     // brings `fault_countdown` to zero fails with `fault_errno`; with `fault_persistent` every
     // later call fails too, until the test clears the fault. A failing write first writes half
-    // of its bytes, as a disk that fills up mid-write does; a failing close still closes.
+    // of its bytes, as a disk that fills up mid-write does; a failing close still closes, but
+    // loses the second half of the file, as delayed writes that fail at the close do.
     int io_calls;          // I/O calls seen
     int fault_countdown;   // calls until the failing one; 0: no fault armed
     bool fault_persistent; // every call after the first failing one fails too

@@ -2,6 +2,7 @@
 // through every I/O call of every kind of write (the open, each write to the stream, the
 // close, the replace), once and persistently; the real-world cases after it make the same
 // faults happen for real on the file system.
+#include "output/pacing.h"
 #include "tests/support/strict_json.h"
 #include "tests/unit/fixture.h"
 
@@ -90,7 +91,7 @@ protected:
             break;
         }
         case FRAME_END:
-            g_test_platform.tick += PACING_SLOW;
+            g_test_platform.tick += PACING_SLOW_MS;
             host.event(HOST_EVENT_FRAME_END, nullptr);
             break;
         case PAUSE: host.event(HOST_EVENT_PAUSED, nullptr); break;
@@ -117,7 +118,6 @@ protected:
         EXPECT_FALSE(file_exists(temp_path)) << what;
     }
 
-    static const uint64_t PACING_SLOW = 1000;
     const std::string long_text = std::string(90, 'w');
     std::vector<HostNamedValue> job_attrs;
     char event_id[32];
