@@ -26,7 +26,8 @@ void QAV_HOSTAPI on_pause_change(uint32_t event, const void* info, void* context
     (void)info;
     (void)context;
     g_state.paused = event == HOST_EVENT_PAUSED ? 1u : 0u;
-    (void)write_snapshot();
+    // The host may send no frame end for the whole pause: this document must land now.
+    (void)write_snapshot_retrying();
     // `steady` stays: a change that came before the pause is still owed its quick write.
     g_state.lastWriteTick = platform_tick_ms();
 }

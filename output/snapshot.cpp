@@ -53,7 +53,8 @@ void render_snapshot(JsonOut* out, const TelemetryState* s, uint32_t pid, uint64
     JSON_LIT(out, "}\n");
 }
 
-bool write_snapshot()
+// Writes the whole document into tempPath. False when it may not be complete there.
+static bool write_temp_document()
 {
     // Before an initialization has got as far as the paths there is nowhere to write: a host
     // that calls shutdown (or a callback) anyway must not reach the runtime with an empty
@@ -70,6 +71,23 @@ bool write_snapshot()
     // the previous one. The incomplete temporary file is harmless; the next write
     // truncates it.
     if (std::fclose(file) != 0) complete = false;
-    if (!complete) return false;
-    return platform_replace(g_state.tempPath, g_state.finalPath);
+    return complete;
+}
+
+bool write_snapshot()
+{
+    return write_temp_document() && platform_replace(g_state.tempPath, g_state.finalPath);
+}
+
+bool write_snapshot_retrying()
+{
+    if (!write_temp_document()) return false;
+    // The time bound matters where the system's sleep is coarse (15.6 ms on a default
+    // Windows timer): the host's thread is never held much past the budget.
+    uint64_t start = platform_tick_ms();
+    for (int tries = 1;; tries++) {
+        if (platform_replace(g_state.tempPath, g_state.finalPath)) return true;
+        if (tries == REPLACE_TRIES || platform_tick_ms() - start >= REPLACE_BUDGET_MS) return false;
+        platform_sleep_ms(REPLACE_WAIT_MS);
+    }
 }

@@ -12,7 +12,21 @@ void render_snapshot(JsonOut* out, const TelemetryState* state, uint32_t pid, ui
 
 // Renders g_state into tempPath and moves it over finalPath. Returns true only when the new
 // document was published. A document that could not be written whole (no file, a full disk,
-// a failed close) is never moved over the previous one.
+// a failed close) is never moved over the previous one. One attempt: the frame-end writes use
+// this, and the next paced write, at most a second later, publishes whatever this one missed.
 bool write_snapshot();
+
+// The same, for a document a reader must not miss: a pause, a start, the load and the
+// closing document, after which no frame end may come for a long time, or ever. On Windows
+// a reader that has telemetry.json open for its read makes the rename fail, whatever
+// sharing it asked for; the finished temporary file is then moved again after a short wait,
+// a few times within about REPLACE_BUDGET_MS, then left as it is.
+bool write_snapshot_retrying();
+
+enum {
+    REPLACE_TRIES = 6,      // renames at most, the first included
+    REPLACE_WAIT_MS = 3,    // between two renames: longer than one read of a small file
+    REPLACE_BUDGET_MS = 20, // no new try once this much time has passed since the first
+};
 
 #endif

@@ -33,4 +33,8 @@ uint32_t platform_process_id();
 // Milliseconds since some fixed start, never going back.
 uint64_t platform_tick_ms();
 
+// Gives up the host's thread for about `ms` milliseconds. Used only for the few writes a
+// reader must not miss, never on the frame path.
+void platform_sleep_ms(uint32_t ms);
+
 #endif

@@ -7,3 +7,4 @@ std::FILE* platform_open_write(const path_char* path) { return posix_open_write(
 bool platform_replace(const path_char* from, const path_char* to) { return posix_replace(from, to); }
 uint32_t platform_process_id() { return posix_process_id(); }
 uint64_t platform_tick_ms() { return posix_tick_ms(); }
+void platform_sleep_ms(uint32_t ms) { posix_sleep_ms(ms); }

@@ -18,5 +18,6 @@ std::FILE* posix_open_write(const path_char* path);
 bool posix_replace(const path_char* from, const path_char* to);
 uint32_t posix_process_id();
 uint64_t posix_tick_ms();
+void posix_sleep_ms(uint32_t ms);
 
 #endif

@@ -156,3 +156,9 @@ bool platform_replace(const path_char* from, const path_char* to)
 
 uint32_t platform_process_id() { return g_test_platform.pid; }
 uint64_t platform_tick_ms() { return g_test_platform.tick; }
+
+void platform_sleep_ms(uint32_t ms)
+{
+    g_test_platform.sleeps++;
+    g_test_platform.tick += ms > g_test_platform.sleep_quantum_ms ? ms : g_test_platform.sleep_quantum_ms;
+}

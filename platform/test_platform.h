@@ -17,6 +17,8 @@ struct TestPlatform {
     int replace_failures; // replaces still to fail; negative: fail every replace
     int opens;            // calls seen, for tests that count attempts
     int replaces;
+    int sleeps;           // sleeps taken; each moves `tick` forward by its length
+    uint32_t sleep_quantum_ms; // a sleep lasts at least this long, like a coarse system timer
 
     // Fault stepping, the way SQLite's I/O-error tests step a failure through every system
     // call. Each I/O call of a write counts: the open, every write the stream makes (files

@@ -42,3 +42,8 @@ uint64_t platform_tick_ms()
 {
     return (uint64_t)GetTickCount64();
 }
+
+void platform_sleep_ms(uint32_t ms)
+{
+    Sleep(ms);
+}

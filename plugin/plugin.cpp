@@ -116,7 +116,7 @@ extern "C" QAV_EXPORT host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t vers
     if (result != HOST_RESULT_OK) return result;
 
     log_message(LOAD_MESSAGE);
-    (void)write_snapshot(); // unpaced; a failure here shows only as a missing document
+    (void)write_snapshot_retrying(); // unpaced; a failure shows only as a missing document
     return HOST_RESULT_OK;
 }
 
@@ -125,6 +125,7 @@ extern "C" QAV_EXPORT void QAV_HOSTAPI scs_telemetry_shutdown()
     g_state.paused = 1;
     g_state.hasJob = 0;
     TEXT_STORE(g_state.lastEvent, "game.closed");
-    (void)write_snapshot();
+    // The last word: no later write would correct a closing document that did not land.
+    (void)write_snapshot_retrying();
     g_state.log = NULL; // the host's log may be gone once it unloads us
 }

@@ -128,3 +128,80 @@ TEST_F(DllTest, InterfaceOneZeroHasNoGameplayEvent)
     EXPECT_FALSE(host.has_event(HOST_EVENT_GAMEPLAY));
     EXPECT_TRUE(host.has_event(HOST_EVENT_CONFIGURATION));
 }
+
+// A companion application polling the document: it opens it with every sharing flag, reads
+// it, keeps it open for `hold_ms` (a slow read), closes it and waits `gap_ms`.
+struct BusyReader {
+    std::wstring path;
+    DWORD hold_ms, gap_ms;
+    volatile LONG stop;
+    volatile LONG reads;
+};
+
+static DWORD WINAPI busy_reader_main(void* arg)
+{
+    BusyReader* r = (BusyReader*)arg;
+    char buf[8192];
+    while (!r->stop) {
+        HANDLE h = CreateFileW(r->path.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD got = 0;
+            ReadFile(h, buf, sizeof buf, &got, NULL);
+            InterlockedIncrement(&r->reads);
+            Sleep(r->hold_ms);
+            CloseHandle(h);
+        }
+        Sleep(r->gap_ms);
+    }
+    return 0;
+}
+
+TEST_F(DllTest, BusyReaderDoesNotLosePauseStartOrClosingDocument)
+{
+    const int cycles = 50;
+    ASSERT_EQ(start(HOST_VERSION_1_01), HOST_RESULT_OK);
+    BusyReader reader = {folder + L"\\telemetry.json", 2, 6, 0, 0};
+    HANDLE thread = CreateThread(NULL, 0, busy_reader_main, &reader, 0, NULL);
+    ASSERT_NE(thread, nullptr);
+
+    // What one rename, as a frame-end write makes it, meets with this reader.
+    const std::wstring scratch = folder + L"\\single-rename.tmp";
+    std::string current = document();
+    int single_failed = 0;
+    for (int i = 0; i < cycles * 4; i++) {
+        FILE* f = _wfopen(scratch.c_str(), L"wb");
+        ASSERT_NE(f, nullptr);
+        fwrite(current.data(), 1, current.size(), f);
+        fclose(f);
+        if (!MoveFileExW(scratch.c_str(), reader.path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            single_failed++;
+        }
+        Sleep(1);
+    }
+    DeleteFileW(scratch.c_str());
+
+    // The plug-in's own state changes, each of which must land.
+    int lost = 0;
+    for (int i = 0; i < cycles; i++) {
+        params = host.params("haulsim", 0x00010012);
+        if (init(HOST_VERSION_1_01, &params) != HOST_RESULT_OK) lost++;
+        if (document().find("\"paused\":true") == std::string::npos) lost++;
+        host.event(HOST_EVENT_STARTED, nullptr);
+        if (document().find("\"paused\":false") == std::string::npos) lost++;
+        host.event(HOST_EVENT_PAUSED, nullptr);
+        if (document().find("\"paused\":true") == std::string::npos) lost++;
+        shutdown();
+        if (document().find("\"lastEvent\":\"game.closed\"") == std::string::npos) lost++;
+    }
+    InterlockedExchange(&reader.stop, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+
+    std::printf("busy reader: %ld reads; single renames failed %d of %d; "
+                "state-change documents lost %d of %d\n",
+                reader.reads, single_failed, cycles * 4, lost, cycles * 4);
+    EXPECT_GT(reader.reads, 0);
+    EXPECT_EQ(lost, 0);
+}

@@ -109,3 +109,55 @@ TEST_F(WriteTest, FailuresKeepThePreviousDocument)
     EXPECT_NE(document().find("\"paused\":false"), std::string::npos);
     EXPECT_FALSE(file_exists(temp_path));
 }
+
+TEST_F(WriteTest, StateChangesRetryTheRenameWithinTheBound)
+{
+    const struct {
+        const char* name;
+        int replace_failures;
+        bool published;
+        int replaces;
+        uint32_t sleep_quantum; // a coarse system timer lengthens every sleep
+    } cases[] = {
+        {"reader gone at once", 0, true, 1, 0},
+        {"reader gone after two tries", 2, true, 3, 0},
+        {"reader gone just in time", REPLACE_TRIES - 1, true, REPLACE_TRIES, 0},
+        {"reader never lets go", -1, false, REPLACE_TRIES, 0},
+        {"never lets go, 16 ms timer", -1, false, 3, 16},
+    };
+    for (const auto& c : cases) {
+        std::string before = document();
+        g_state.gameTime++; // each case publishes a document of its own
+        g_test_platform.replace_failures = c.replace_failures;
+        g_test_platform.replaces = 0;
+        g_test_platform.sleep_quantum_ms = c.sleep_quantum;
+        uint64_t start = g_test_platform.tick;
+        EXPECT_EQ(write_snapshot_retrying(), c.published) << c.name;
+        EXPECT_EQ(g_test_platform.replaces, c.replaces) << c.name;
+        // The host's thread is held at most the budget plus one sleep.
+        EXPECT_LE(g_test_platform.tick - start, REPLACE_BUDGET_MS + c.sleep_quantum) << c.name;
+        EXPECT_EQ(document() != before, c.published) << c.name;
+    }
+}
+
+TEST_F(WriteTest, OnlyTheWritesAReaderMustNotMissRetry)
+{
+    g_test_platform.replace_failures = -1;
+    const struct {
+        const char* name;
+        void (*call)(FakeHost*);
+        int replaces;
+    } cases[] = {
+        {"frame end", [](FakeHost* h) { h->event(HOST_EVENT_FRAME_END, nullptr); }, 1},
+        {"pause", [](FakeHost* h) { h->event(HOST_EVENT_PAUSED, nullptr); }, REPLACE_TRIES},
+        {"start", [](FakeHost* h) { h->event(HOST_EVENT_STARTED, nullptr); }, REPLACE_TRIES},
+        {"shutdown", [](FakeHost*) { scs_telemetry_shutdown(); }, REPLACE_TRIES},
+    };
+    for (const auto& c : cases) {
+        g_test_platform.replaces = 0;
+        g_state.lastWriteTick = 0;
+        c.call(&host);
+        EXPECT_EQ(g_test_platform.replaces, c.replaces) << c.name;
+        EXPECT_EQ(document(), good) << c.name;
+    }
+}
