@@ -15,6 +15,7 @@
 #include "tests/support/fake_host.h"
 #include "tests/support/strict_json.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -261,7 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 test_platform_clear_fault();
                 g_test_platform.disk_full = false;
             } else {
-                test_platform_arm_fault(1 + f % 8, f & 8, 5 /* EIO */, nullptr);
+                test_platform_arm_fault(1 + f % 8, f & 8, EIO, nullptr);
                 g_test_platform.disk_full = f & 0x40;
             }
             break;
