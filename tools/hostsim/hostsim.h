@@ -5,6 +5,7 @@
 #define QAV_TOOLS_HOSTSIM_HOSTSIM_H
 
 #include "tools/hostsim/document.h"
+#include "tools/hostsim/os.h"
 #include "tools/hostsim/scenario.h"
 
 #include <atomic>
@@ -40,17 +41,20 @@ struct Reader {
     std::FILE* record = nullptr; // every revision's bytes, one document a line
     Session* session = nullptr;
     std::atomic<bool> stop{false};
+    bool busy = false; // read at every poll, changed or not, as a careless reader does
 
     // Touched by the reader thread while it runs, by the player only before and after.
     bool seen = false;
+    FileStamp last_stamp{};     // of the document last read
     std::string last_bytes;
     std::vector<Revision> revisions;
     std::vector<std::string> problems; // the first few unreadable or invalid documents
-    uint64_t reads = 0, sharing = 0, missing = 0, failed = 0, invalid = 0;
+    uint64_t checks = 0, reads = 0, sharing = 0, missing = 0, failed = 0, invalid = 0;
 };
 
-// One well-behaved read of the file; prints and keeps a new revision.
-void reader_poll(Reader* reader);
+// Looks whether the file changed and if so reads it, well-behaved; prints and keeps a new
+// revision. `force` reads even when the file looks unchanged.
+void reader_poll(Reader* reader, bool force = false);
 // The reader thread's loop: a read every few milliseconds until `stop`.
 void reader_run(void* reader);
 
@@ -59,6 +63,7 @@ struct PlayResult {
     int init_result = 0;
     std::vector<uint32_t> frame_us; // time spent inside the plug-in, per frame
     uint64_t frames = 0, late_frames = 0, dropped_frames = 0;
+    uint64_t replace_failures = 0; // calls after which telemetry.json.tmp stayed behind
     double seconds = 0;       // from load to shutdown, wall clock
 };
 

@@ -10,7 +10,7 @@
 namespace {
 
 const char USAGE[] =
-    "usage: hostsim [--plugin PATH] [--record FILE] [SCENARIO]\n"
+    "usage: hostsim [--plugin PATH] [--record FILE] [--busy-reader] [SCENARIO]\n"
     "       hostsim --check SCENARIO\n"
     "       hostsim --print-default\n"
     "\n"
@@ -19,6 +19,8 @@ const char USAGE[] =
     "telemetry.json it reads, then a summary.\n"
     "  --plugin PATH   the plug-in library to load\n"
     "  --record FILE   also write every revision read to FILE, one document a line\n"
+    "  --busy-reader   read the file at every poll, not only when it changed, to see how\n"
+    "                  often such a reader makes the plug-in's replace fail\n"
     "  --check         only check the scenario file, load nothing\n"
     "  --print-default print the built-in scenario\n"
     "Exit status: 0 when every document read was valid and the closing one was seen;\n"
@@ -30,6 +32,7 @@ enum { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3 };
 struct Options {
     std::string plugin, record, scenario_path;
     bool check = false;
+    bool busy_reader = false;
 };
 
 bool parse_options(const std::vector<std::string>& args, Options* o, std::string* error)
@@ -47,6 +50,8 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
             o->record = args[++i];
         } else if (a == "--check") {
             o->check = true;
+        } else if (a == "--busy-reader") {
+            o->busy_reader = true;
         } else if (!a.empty() && a[0] == '-') {
             *error = "unknown option " + a;
             return false;
@@ -151,9 +156,13 @@ bool summarize(const Reader& reader, const PlayResult& play)
     std::printf("  after a job or event:  %s\n", seconds(range_of(quick)).c_str());
     std::printf("  after pause or start:  %s\n", seconds(range_of(immediate)).c_str());
     std::printf("  closing document:      %s\n", closed ? "seen" : "NOT SEEN");
-    std::printf("  reader:                %llu reads, %llu sharing violations and %llu missing-file "
-                "retries, %llu unreadable, %llu invalid documents\n",
-                (unsigned long long)reader.reads, (unsigned long long)reader.sharing,
+    std::printf("  writes not replaced:   %llu%s\n", (unsigned long long)play.replace_failures,
+                play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind: the rename "
+                                                  "over telemetry.json failed)");
+    std::printf("  reader:                %llu checks, %llu reads, %llu sharing violations and "
+                "%llu missing-file retries, %llu unreadable, %llu invalid documents\n",
+                (unsigned long long)reader.checks, (unsigned long long)reader.reads,
+                (unsigned long long)reader.sharing,
                 (unsigned long long)reader.missing, (unsigned long long)reader.failed,
                 (unsigned long long)reader.invalid);
     std::printf("  frames:                %llu in %.2f s (%llu late by half a frame, %llu skipped)\n",
@@ -220,6 +229,7 @@ int main(int argc, char** argv)
     Reader reader;
     reader.session = &session;
     reader.path = os_telemetry_path();
+    reader.busy = options.busy_reader;
     if (reader.path.empty()) {
         std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
         return EXIT_LOAD;

@@ -32,6 +32,21 @@ enum class ReadResult {
 // can tell a file that is too large.
 ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes);
 
+// A file's last-write time and size, read without opening it: the reader checks this every
+// few milliseconds and opens the file only when it changed, because every open is a moment
+// in which the plug-in's rename over the file may fail.
+struct FileStamp {
+    bool exists;
+    uint64_t time; // system units; only compared
+    uint64_t size;
+    uint64_t id;   // the file's identity where the system tells it cheaply, else 0
+    bool operator==(const FileStamp& o) const
+    {
+        return exists == o.exists && time == o.time && size == o.size && id == o.id;
+    }
+};
+FileStamp os_file_stamp(const std::string& path);
+
 std::FILE* os_open_write(const std::string& path);
 
 // Where the plug-in writes telemetry.json for this user, or "" when the system cannot say.

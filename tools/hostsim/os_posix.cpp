@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -43,6 +44,15 @@ ReadResult os_read_file(const std::string& path, size_t limit, std::string* byte
     }
     close(fd);
     return result;
+}
+
+FileStamp os_file_stamp(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return FileStamp{false, 0, 0, 0};
+    // Every replace brings a new inode: a change shows even within one clock tick.
+    uint64_t time = (uint64_t)st.st_mtim.tv_sec * 1000000000u + (uint64_t)st.st_mtim.tv_nsec;
+    return FileStamp{true, time, (uint64_t)st.st_size, (uint64_t)st.st_ino};
 }
 
 std::FILE* os_open_write(const std::string& path) { return std::fopen(path.c_str(), "wb"); }

@@ -88,6 +88,18 @@ ReadResult os_read_file(const std::string& path, size_t limit, std::string* byte
     return result;
 }
 
+FileStamp os_file_stamp(const std::string& path)
+{
+    // Queries by name: no handle is left open that a rename could collide with.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) {
+        return FileStamp{false, 0, 0, 0};
+    }
+    uint64_t time = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
+    uint64_t size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    return FileStamp{true, time, size, 0};
+}
+
 std::FILE* os_open_write(const std::string& path) { return _wfopen(wide(path).c_str(), L"wb"); }
 
 std::string os_telemetry_path()

@@ -227,6 +227,19 @@ void make_call(const ScenarioLine& l, Truck* truck, Session* session)
     }
 }
 
+// After a call that may have written: telemetry.json.tmp outlives a write only when the
+// plug-in could not move it over telemetry.json (on Windows: someone held the file open).
+void check_replace(const std::string& temp, FileStamp* last, PlayResult* result)
+{
+    FileStamp now = os_file_stamp(temp);
+    if (now.exists && !(now == *last)) {
+        result->replace_failures++;
+        say(g_host.session, "host", "telemetry.json.tmp stayed behind: this write could not "
+                                    "replace telemetry.json");
+    }
+    *last = now;
+}
+
 } // namespace
 
 bool play(const Scenario& scenario, const std::string& plugin, Session* session, Reader* reader,
@@ -262,6 +275,8 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
     say(session, "host", "load " + plugin + " (interface " + version + ", game " + scenario.game +
                              " " + std::to_string(scenario.game_version >> 16) + "." +
                              std::to_string(scenario.game_version & 0xFFFF) + ")");
+    std::string temp = reader->path + ".tmp";
+    FileStamp temp_stamp = os_file_stamp(temp); // one left by an earlier session is not ours
     uint64_t load_us = os_micros();
     g_host.registering = true;
     result->init_result = init(scenario.interface_version, &params);
@@ -274,6 +289,7 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
         return false;
     }
     result->loaded = true;
+    check_replace(temp, &temp_stamp, result);
 
     // The load document first, before a start at time 0 can replace it; then the reader
     // watches on its own thread.
@@ -308,6 +324,7 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
             if (line.call == Call::start) paused = false;
             if (line.call == Call::pause) paused = true;
             make_call(line, &truck, session);
+            check_replace(temp, &temp_stamp, result);
         }
         if (finished) break;
         // While paused the simulation stands still, but the host keeps running frames and
@@ -317,6 +334,7 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
         send_channels(truck);
         send_event(HOST_EVENT_FRAME_END, nullptr);
         result->frame_us.push_back((uint32_t)g_host.plugin_us);
+        check_replace(temp, &temp_stamp, result);
         result->frames++;
         frame++;
     }
@@ -324,10 +342,11 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
 
     say(session, "host", "shutdown");
     shutdown();
+    check_replace(temp, &temp_stamp, result);
     result->seconds = (double)(os_micros() - load_us) / 1e6;
     reader->stop = true;
     if (watcher != nullptr) os_thread_join(watcher);
-    reader_poll(reader); // the closing document, however soon it followed the last one
+    reader_poll(reader, true); // the closing document, however soon it followed the last one
     os_library_close(library);
     say(session, "host", "unloaded");
     return true;

@@ -81,13 +81,24 @@ void problem(Reader* reader, const std::string& what)
 
 } // namespace
 
-void reader_poll(Reader* reader)
+void reader_poll(Reader* reader, bool force)
 {
+    // The stamp is taken before the read: a replace in between is read now and merely
+    // makes the next poll read the same bytes again.
+    FileStamp stamp = os_file_stamp(reader->path);
+    os_lock();
+    reader->checks++;
+    if (!stamp.exists) reader->missing++;
+    bool unchanged = stamp == reader->last_stamp;
+    os_unlock();
+    if (!stamp.exists || (unchanged && !force)) return;
+
     std::string bytes;
     ReadResult read = os_read_file(reader->path, DOCUMENT_LIMIT, &bytes);
     uint64_t now = os_micros();
     os_lock();
     reader->reads++;
+    reader->last_stamp = read == ReadResult::ok ? stamp : FileStamp{};
     if (read == ReadResult::sharing) {
         reader->sharing++;
     } else if (read == ReadResult::missing) {
@@ -134,7 +145,7 @@ void reader_run(void* arg)
 {
     Reader* reader = (Reader*)arg;
     while (!reader->stop) {
-        reader_poll(reader);
+        reader_poll(reader, reader->busy);
         os_sleep_ms(POLL_MS);
     }
 }
