@@ -58,21 +58,26 @@ const AttributeRow JOB_ATTRIBUTES[] = {
     {"planned_distance.km", HOST_TYPE_U32},
 };
 
+// What each command takes. Numbers must lie within [lo, hi]; `job` and `load` take
+// key=value arguments of their own and are parsed apart.
 struct CommandRow {
     const char* name;
     int call; // a Call, or -1 for load
+    size_t count;
+    double lo, hi;
+    const char* usage;
 };
 
 const CommandRow COMMANDS[] = {
-    {"load", -1},
-    {"start", (int)Call::start},
-    {"pause", (int)Call::pause},
-    {"drive", (int)Call::drive},
-    {"heading", (int)Call::heading},
-    {"position", (int)Call::position},
-    {"job", (int)Call::job},
-    {"event", (int)Call::event},
-    {"shutdown", (int)Call::shutdown},
+    {"load", -1, 0, 0, 0, ""},
+    {"start", (int)Call::start, 0, 0, 0, "no arguments"},
+    {"pause", (int)Call::pause, 0, 0, 0, "no arguments"},
+    {"drive", (int)Call::drive, 1, -50, 250, "one number: the target speed in km/h, from -50 to 250"},
+    {"heading", (int)Call::heading, 1, -1e9, 1e9, "one number: the heading in degrees"},
+    {"position", (int)Call::position, 3, -1e9, 1e9, "three numbers: x, y and z in metres"},
+    {"job", (int)Call::job, 0, 0, 0, ""},
+    {"event", (int)Call::event, 1, 0, 0, "one identifier"},
+    {"shutdown", (int)Call::shutdown, 0, 0, 0, "no arguments"},
 };
 
 int hex_digit(char c)
@@ -252,34 +257,10 @@ bool parse_load(const std::vector<Token>& args, Scenario* s, std::string* error)
     return true;
 }
 
-bool parse_arguments(Call call, const std::vector<Token>& args, ScenarioLine* out,
-                     std::string* error)
+bool parse_arguments(const CommandRow& command, const std::vector<Token>& args,
+                     ScenarioLine* out, std::string* error)
 {
-    size_t want = 0;
-    const char* usage = "";
-    switch (call) {
-    case Call::start:
-    case Call::pause:
-    case Call::shutdown:
-        usage = "no arguments";
-        break;
-    case Call::drive:
-        want = 1;
-        usage = "one number: the target speed in km/h, from -50 to 250";
-        break;
-    case Call::heading:
-        want = 1;
-        usage = "one number: the heading in degrees";
-        break;
-    case Call::position:
-        want = 3;
-        usage = "three numbers: x, y and z in metres";
-        break;
-    case Call::event:
-        want = 1;
-        usage = "one identifier";
-        break;
-    case Call::job:
+    if (out->call == Call::job) {
         for (const Token& t : args) {
             JobAttribute a;
             if (!parse_attribute(t, &a, error)) return false;
@@ -287,20 +268,21 @@ bool parse_arguments(Call call, const std::vector<Token>& args, ScenarioLine* ou
         }
         return true;
     }
-    if (args.size() != want) {
-        *error = quote(call_name(call)) + " takes " + usage;
+    std::string usage = quote(command.name) + " takes " + command.usage;
+    if (args.size() != command.count) {
+        *error = usage;
         return false;
     }
-    for (size_t i = 0; i < want && call != Call::event; i++) {
-        bool ok = call == Call::drive ? parse_finite(args[i].text, -50, 250, &out->value[i])
-                                      : parse_finite(args[i].text, -1e9, 1e9, &out->value[i]);
-        if (!ok) {
-            *error = quote(call_name(call)) + " takes " + usage + "; " + quote(args[i].text) +
-                     " is not one";
+    if (out->call == Call::event) {
+        out->id = args[0].text;
+        return true;
+    }
+    for (size_t i = 0; i < command.count; i++) {
+        if (!parse_finite(args[i].text, command.lo, command.hi, &out->value[i])) {
+            *error = usage + "; " + quote(args[i].text) + " is not one";
             return false;
         }
     }
-    if (call == Call::event) out->id = args[0].text;
     return true;
 }
 
@@ -387,7 +369,7 @@ bool parse_scenario(const std::string& text, Scenario* out, ScenarioError* error
         any_call = true;
         l.at = at;
         l.call = (Call)command->call;
-        if (!parse_arguments(l.call, args, &l, &message)) return fail(error, number, message);
+        if (!parse_arguments(*command, args, &l, &message)) return fail(error, number, message);
         if (l.call == Call::shutdown) shutdown_line = number;
         out->lines.push_back(l);
     }
