@@ -16,5 +16,8 @@ fi
 
 # A Wine prefix of the build's own; the first run creates it, which takes a little while.
 export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -d "$WINEPREFIX" ] || echo "creating the Wine prefix (first run only) ..."
+if [ ! -d "$WINEPREFIX" ]; then
+  echo "creating the Wine prefix (first run only) ..."
+  wineboot --init >/dev/null 2>&1 || true
+fi
 wine build/windows/bin/hostsim.exe "$@"

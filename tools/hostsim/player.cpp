@@ -300,13 +300,17 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
     bool paused = true; // until the scenario starts the simulation
     size_t next = 0;
     uint64_t frame = 0, simulated = 0;
-    uint64_t frame_us = (uint64_t)(FRAME_SECONDS * 1e6);
+    const uint64_t frame_us = 1000000 / 60;
     os_fine_sleep(true);
     for (;;) {
-        uint64_t due = load_us + frame * frame_us;
+        // Frames are due on a fixed grid from the load, so waiting never adds up to drift.
+        uint64_t due = load_us + frame * 1000000 / 60;
         uint64_t now = os_micros();
         if (now < due) {
-            os_sleep_ms((unsigned)((due - now) / 1000));
+            while (now < due) {
+                os_sleep_ms((unsigned)((due - now + 999) / 1000));
+                now = os_micros();
+            }
         } else if (now - due > 2 * frame_us) {
             // Too far behind to catch up without a burst of frames: skip to the present.
             uint64_t skip = (now - due) / frame_us;
