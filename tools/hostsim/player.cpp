@@ -229,13 +229,14 @@ void make_call(const ScenarioLine& l, Truck* truck, Session* session)
 
 // After a call that may have written: telemetry.json.tmp outlives a write only when the
 // plug-in could not move it over telemetry.json (on Windows: someone held the file open).
-void check_replace(const std::string& temp, FileStamp* last, PlayResult* result)
+void check_replace(const std::string& temp, const char* call, FileStamp* last,
+                   PlayResult* result)
 {
     FileStamp now = os_file_stamp(temp);
     if (now.exists && !(now == *last)) {
         result->replace_failures++;
-        say(g_host.session, "host", "telemetry.json.tmp stayed behind: this write could not "
-                                    "replace telemetry.json");
+        say(g_host.session, "host", std::string("telemetry.json.tmp stayed behind: the write "
+                                                "at the ") + call + " could not replace telemetry.json");
     }
     *last = now;
 }
@@ -289,7 +290,7 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
         return false;
     }
     result->loaded = true;
-    check_replace(temp, &temp_stamp, result);
+    check_replace(temp, "load", &temp_stamp, result);
 
     // The load document first, before a start at time 0 can replace it; then the reader
     // watches on its own thread.
@@ -328,7 +329,7 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
             if (line.call == Call::start) paused = false;
             if (line.call == Call::pause) paused = true;
             make_call(line, &truck, session);
-            check_replace(temp, &temp_stamp, result);
+            check_replace(temp, call_name(line.call), &temp_stamp, result);
         }
         if (finished) break;
         // While paused the simulation stands still, but the host keeps running frames and
@@ -338,7 +339,7 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
         send_channels(truck);
         send_event(HOST_EVENT_FRAME_END, nullptr);
         result->frame_us.push_back((uint32_t)g_host.plugin_us);
-        check_replace(temp, &temp_stamp, result);
+        check_replace(temp, "frame end", &temp_stamp, result);
         result->frames++;
         frame++;
     }
@@ -346,7 +347,7 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
 
     say(session, "host", "shutdown");
     shutdown();
-    check_replace(temp, &temp_stamp, result);
+    check_replace(temp, "shutdown", &temp_stamp, result);
     result->seconds = (double)(os_micros() - load_us) / 1e6;
     reader->stop = true;
     if (watcher != nullptr) os_thread_join(watcher);
