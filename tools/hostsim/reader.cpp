@@ -1,7 +1,8 @@
 // The reader: what a companion application should do with telemetry.json, done from a
-// thread of its own while the host plays. Each read opens the file with every sharing mode,
-// reads it whole and closes it at once; a sharing violation or a missing file is simply
-// tried again at the next poll.
+// thread of its own while the host plays. Every few milliseconds it looks at the file's
+// last-write time and size, which opens nothing; only when they changed does it open the
+// file with every sharing mode, read it whole and close it at once. A sharing violation or
+// a missing file is simply tried again at the next poll.
 #include "tools/hostsim/hostsim.h"
 
 #include "tools/hostsim/os.h"
