@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 
 namespace {
@@ -148,6 +149,38 @@ TEST(Scenario, MistakesNameTheirLine)
         EXPECT_FALSE(parse_scenario(r.text, &s, &e)) << r.text;
         EXPECT_EQ(e.line, r.line) << r.text << "\n" << e.message;
         EXPECT_NE(e.message.find(r.message), std::string::npos) << r.text << "\n" << e.message;
+    }
+}
+
+TEST(Scenario, DamagedFilesNeverCrashTheParser)
+{
+    // Bytes of the built-in drive overwritten, dropped or repeated, under the sanitizers:
+    // every outcome is a scenario or an error naming a line that exists.
+    const std::string original = DEFAULT_SCENARIO;
+    const char bytes[] = {'"', '\\', '=', '#', '+', '\n', '\r', '\0', ' ', 'x', '9', '.', '\xFF'};
+    std::mt19937 random(5);
+    for (int round = 0; round < 3000; round++) {
+        std::string text = original;
+        for (int edits = 1 + round % 4; edits > 0 && !text.empty(); edits--) {
+            size_t at = random() % text.size();
+            switch (random() % 3) {
+            case 0: text[at] = bytes[random() % sizeof bytes]; break;
+            case 1: text.erase(at, 1 + random() % 8); break;
+            default: text.insert(at, text.substr(at, random() % 16)); break;
+            }
+        }
+        Scenario s;
+        ScenarioError e{0, ""};
+        int lines = 1;
+        for (char c : text) lines += c == '\n';
+        if (parse_scenario(text, &s, &e)) {
+            ASSERT_FALSE(s.lines.empty());
+            EXPECT_EQ(s.lines.back().call, Call::shutdown);
+        } else {
+            EXPECT_GE(e.line, 1) << text;
+            EXPECT_LE(e.line, lines) << text;
+            EXPECT_FALSE(e.message.empty()) << text;
+        }
     }
 }
 
