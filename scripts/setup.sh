@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev
-          g++-mingw-w64-x86-64-win32 wine64 wine)
+          g++-mingw-w64-x86-64-win32 wine64 wine
+          nlohmann-json3-dev python3 python3-jsonschema)
 
 missing=()
 for p in "${packages[@]}"; do
