@@ -1,0 +1,441 @@
+// What QAV costs the host's thread, measured natively with Google Benchmark on the POSIX
+// platform layer (real clock, real files): the handlers the host calls every frame or on
+// every channel update, rendering the document, and publishing it, side by side with the
+// raw I/O floor and with the straightforward way of writing the same document. At the end
+// the figures that matter are printed again as medians and ratios against their targets.
+// Nothing here passes or fails: a shared, noisy machine only ever gets measured.
+#include "bench/alloc_count.h"
+#include "bench/documents.h"
+#include "bench/naive_writer.h"
+#include "output/json_out.h"
+#include "output/pacing.h"
+#include "output/snapshot.h"
+#include "platform/platform.h"
+#include "state/handlers.h"
+#include "state/telemetry_state.h"
+#include "tests/support/fake_host.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
+                                                        const HostInitParams* params);
+
+static FakeHost g_host;
+static BenchDocument g_docs[BENCH_KINDS];
+static std::string g_rendered[BENCH_KINDS]; // each document as write_snapshot writes it
+static std::string g_temp, g_final;       // native paths of telemetry.json(.tmp)
+
+// Loads the plug-in afresh with `which` document: initialization, then everything the
+// host delivers. The largest document also gets a ten-digit event count, as after four
+// billion gameplay events.
+static void use_document(int which)
+{
+    const BenchDocument& doc = g_docs[which];
+    g_host = FakeHost();
+    HostInitParams params = g_host.params(doc.game, doc.game_version);
+    if (scs_telemetry_init(HOST_VERSION_1_01, &params) != HOST_RESULT_OK) {
+        fprintf(stderr, "qav_bench: the plug-in did not initialize\n");
+        exit(1);
+    }
+    bench_deliver(&g_host, doc);
+    if (which == BENCH_LARGEST) g_state.eventSeq = 0xFFFFFFFFu;
+}
+
+static ssize_t discard_write(void*, const char*, size_t size) { return (ssize_t)size; }
+
+// A stream that accepts everything and keeps nothing: rendering costs only the rendering.
+static FILE* open_discard()
+{
+    cookie_io_functions_t io = {nullptr, discard_write, nullptr, nullptr};
+    return fopencookie(nullptr, "w", io);
+}
+
+static std::string render_to_string(uint32_t pid, uint64_t tick)
+{
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&data, &size);
+    JsonOut out;
+    json_begin(&out, f);
+    render_snapshot(&out, &g_state, pid, tick);
+    json_end(&out);
+    fclose(f);
+    std::string s(data, size);
+    free(data);
+    return s;
+}
+
+// Per-iteration allocation counters for the loop that ran between `before` and now.
+static void count_allocations(benchmark::State& st, const AllocCounts& before)
+{
+    AllocCounts after = alloc_counts();
+    st.counters["new"] = benchmark::Counter((double)(after.news - before.news),
+                                            benchmark::Counter::kAvgIterations);
+    if (alloc_counts_malloc()) {
+        st.counters["malloc"] = benchmark::Counter((double)(after.mallocs - before.mallocs),
+                                                   benchmark::Counter::kAvgIterations);
+    }
+}
+
+// ---- Every frame and every channel update ----
+
+static void bm_frame_end_idle(benchmark::State& st)
+{
+    HostEventCallback volatile handler = on_frame_end;
+    // Just written: the next second of frame ends only read the clock and compare.
+    g_state.steady = 1;
+    g_state.lastWriteTick = platform_tick_ms();
+    for (auto _ : st) handler(HOST_EVENT_FRAME_END, nullptr, nullptr);
+}
+
+static void bm_tick(benchmark::State& st)
+{
+    for (auto _ : st) benchmark::DoNotOptimize(platform_tick_ms());
+}
+
+static void bm_channel(benchmark::State& st, HostChannelCallback callback, int which_value)
+{
+    HostChannelCallback volatile handler = callback;
+    const BenchDocument& doc = g_docs[BENCH_TYPICAL];
+    const HostValue* value = which_value == 0   ? &doc.game_time
+                             : which_value == 1 ? &doc.placement
+                                                : &doc.speed;
+    for (auto _ : st) handler("channel", HOST_NO_INDEX, value, nullptr);
+}
+
+// ---- Job and gameplay news ----
+
+static void bm_configuration(benchmark::State& st, int which)
+{
+    HostEventCallback volatile handler = on_configuration;
+    HostConfiguration job = {"job", g_docs[which].job};
+    for (auto _ : st) handler(HOST_EVENT_CONFIGURATION, &job, nullptr);
+}
+
+static void bm_gameplay(benchmark::State& st, int which)
+{
+    HostEventCallback volatile handler = on_gameplay_event;
+    for (auto _ : st) handler(HOST_EVENT_GAMEPLAY, &g_docs[which].gameplay, nullptr);
+}
+
+// ---- The document ----
+
+static void bm_render(benchmark::State& st, int which)
+{
+    use_document(which);
+    FILE* f = open_discard();
+    JsonOut out;
+    json_begin(&out, f);
+    render_snapshot(&out, &g_state, 4242, 99); // the stream takes its buffer here, not below
+    json_end(&out);
+    AllocCounts before = alloc_counts();
+    for (auto _ : st) {
+        json_begin(&out, f);
+        render_snapshot(&out, &g_state, 4242, 99);
+        benchmark::DoNotOptimize(json_end(&out));
+    }
+    count_allocations(st, before);
+    st.SetBytesProcessed((int64_t)st.iterations() * (int64_t)g_rendered[which].size());
+    fclose(f);
+}
+
+static void bm_naive_render(benchmark::State& st, int which)
+{
+    use_document(which);
+    AllocCounts before = alloc_counts();
+    for (auto _ : st) {
+        std::string doc = naive_render(g_state, 4242, 99);
+        benchmark::DoNotOptimize(doc.data());
+    }
+    count_allocations(st, before);
+}
+
+// ---- Publishing it ----
+
+static void bm_write_snapshot(benchmark::State& st, int which)
+{
+    use_document(which);
+    AllocCounts before = alloc_counts();
+    for (auto _ : st) benchmark::DoNotOptimize(write_snapshot());
+    count_allocations(st, before);
+}
+
+// The floor no writer can go below: the same bytes, already rendered, put through the four
+// system calls a publication needs.
+static bool raw_publish(const std::string& bytes)
+{
+    int fd = open(g_temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    bool ok = fd >= 0 && write(fd, bytes.data(), bytes.size()) == (ssize_t)bytes.size();
+    ok = close(fd) == 0 && ok;
+    return ok && rename(g_temp.c_str(), g_final.c_str()) == 0;
+}
+
+static void bm_raw_floor(benchmark::State& st, int which)
+{
+    AllocCounts before = alloc_counts();
+    for (auto _ : st) benchmark::DoNotOptimize(raw_publish(g_rendered[which]));
+    count_allocations(st, before);
+}
+
+static double median(std::vector<double>* v)
+{
+    std::sort(v->begin(), v->end());
+    return v->empty() ? 0 : (*v)[v->size() / 2];
+}
+
+// write_snapshot and the raw floor taken in turns, each timed on its own, the one going
+// first alternating: both see the same state of the disk and the machine, so their ratio
+// holds even while absolute times drift (a write here waits on the disk, and the machine is
+// shared).
+static void bm_write_pair(benchmark::State& st, int which)
+{
+    using clock = std::chrono::steady_clock;
+    use_document(which);
+    std::vector<double> times[2]; // write_snapshot, raw floor
+    for (std::vector<double>& t : times) t.reserve(1 << 16);
+    size_t turn = 0;
+    for (auto _ : st) {
+        for (size_t k = 0; k < 2; k++) {
+            size_t which_first = (turn + k) & 1;
+            clock::time_point t0 = clock::now();
+            if (which_first == 0) {
+                benchmark::DoNotOptimize(write_snapshot());
+            } else {
+                benchmark::DoNotOptimize(raw_publish(g_rendered[which]));
+            }
+            std::chrono::duration<double, std::micro> took = clock::now() - t0;
+            if (times[which_first].size() < times[which_first].capacity()) {
+                times[which_first].push_back(took.count());
+            }
+        }
+        turn++;
+    }
+    double q = median(&times[0]), r = median(&times[1]);
+    st.counters["qav_us"] = q;
+    st.counters["floor_us"] = r;
+    st.counters["ratio"] = r > 0 ? q / r : 0;
+}
+
+// The same bytes through the C runtime's stream, as QAV writes them: what the stream itself
+// adds to the floor.
+static void bm_stdio_floor(benchmark::State& st, int which)
+{
+    const std::string& bytes = g_rendered[which];
+    AllocCounts before = alloc_counts();
+    for (auto _ : st) {
+        FILE* f = fopen(g_temp.c_str(), "wb");
+        bool ok = f != nullptr && fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        ok = f != nullptr && fclose(f) == 0 && ok;
+        benchmark::DoNotOptimize(ok && rename(g_temp.c_str(), g_final.c_str()) == 0);
+    }
+    count_allocations(st, before);
+}
+
+static void bm_naive_write(benchmark::State& st, int which)
+{
+    use_document(which);
+    AllocCounts before = alloc_counts();
+    for (auto _ : st) {
+        benchmark::DoNotOptimize(
+            naive_publish(naive_render(g_state, 4242, platform_tick_ms()), g_temp, g_final));
+    }
+    count_allocations(st, before);
+}
+
+// ---- The summary: medians, ratios, targets ----
+
+struct Figure {
+    double ns = -1;
+    std::map<std::string, double> counters;
+};
+
+// Prints the usual table, keeps each benchmark's median (or its only run), and at the end
+// prints the figures that matter with their targets.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    explicit SummaryReporter(OutputOptions options) : ConsoleReporter(options) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& r : runs) {
+            if (r.error_occurred) continue;
+            bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (r.run_type == Run::RT_Aggregate && !median) continue;
+            std::string name = r.run_name.str();
+            if (!median && medians_.count(name) != 0) continue;
+            Figure& f = median ? medians_[name] : singles_[name];
+            f.ns = r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
+            for (const auto& c : r.counters) f.counters[c.first] = c.second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        printf("\nQAV figures (median real time of each benchmark)\n");
+        row("frame end, no write", "frame_end/idle", 10);
+        row("  of which the clock read", "platform_tick_ms", -1);
+        row("channel game.time", "channel/game.time", 5);
+        row("channel truck.world.placement", "channel/truck.world.placement", 5);
+        row("channel truck.speed", "channel/truck.speed", 5);
+        for (int which = 0; which < BENCH_KINDS; which++) {
+            std::string d = std::string("/") + g_docs[which].name;
+            printf("-- %s document (%zu bytes)\n", g_docs[which].name, g_rendered[which].size());
+            row("configuration, 14 attributes", "configuration" + d, -1);
+            row("gameplay event", "gameplay" + d, -1);
+            // The target was set for the largest document; both large ones are held to it.
+            row("render into a discarding stream", "render" + d, which == BENCH_TYPICAL ? -1 : 2000);
+            row("  the straightforward way", "naive_render" + d, -1);
+            ratio("  QAV / straightforward", "render" + d, "naive_render" + d, -1);
+            row("write_snapshot into a real folder", "write_snapshot" + d, -1);
+            row("  raw floor: open+write+close+rename", "raw_floor" + d, -1);
+            row("  stdio floor: fopen+fwrite+fclose+rename", "stdio_floor" + d, -1);
+            row("  the straightforward way", "naive_write" + d, -1);
+            counter("write_snapshot / raw floor, in turns", "write_pair" + d, "ratio", 1.10);
+            ratio("write_snapshot / raw floor, apart", "write_snapshot" + d, "raw_floor" + d, 1.10);
+            ratio("write_snapshot / stdio floor", "write_snapshot" + d, "stdio_floor" + d, -1);
+            ratio("write_snapshot / straightforward", "write_snapshot" + d, "naive_write" + d, -1);
+            allocations("heap allocations, write_snapshot", "write_snapshot" + d);
+            allocations("  of which QAV's own rendering", "render" + d);
+            allocations("  the stdio floor (the runtime's fopen)", "stdio_floor" + d);
+            allocations("  the straightforward way", "naive_write" + d);
+        }
+        fflush(stdout);
+    }
+
+private:
+    const Figure* find(const std::string& name) const
+    {
+        auto m = medians_.find(name);
+        if (m != medians_.end()) return &m->second;
+        auto s = singles_.find(name);
+        return s != singles_.end() ? &s->second : nullptr;
+    }
+
+    static const char* verdict(bool met) { return met ? "met" : "NOT MET"; }
+
+    void row(const char* label, const std::string& name, double target_ns) const
+    {
+        const Figure* f = find(name);
+        if (f == nullptr) return;
+        printf("%-44s %12.1f ns", label, f->ns);
+        if (target_ns > 0) printf("   target <= %.0f ns: %s", target_ns, verdict(f->ns <= target_ns));
+        printf("\n");
+    }
+
+    void ratio(const char* label, const std::string& a, const std::string& b, double target) const
+    {
+        const Figure* fa = find(a);
+        const Figure* fb = find(b);
+        if (fa == nullptr || fb == nullptr || fb->ns <= 0) return;
+        double r = fa->ns / fb->ns;
+        printf("%-44s %12.3f x ", label, r);
+        if (target > 0) printf("   target <= %.2f: %s", target, verdict(r <= target));
+        printf("\n");
+    }
+
+    void counter(const char* label, const std::string& name, const char* key, double target) const
+    {
+        const Figure* f = find(name);
+        if (f == nullptr || f->counters.count(key) == 0) return;
+        double v = f->counters.at(key);
+        printf("%-44s %12.3f x ", label, v);
+        if (target > 0) printf("   target <= %.2f: %s", target, verdict(v <= target));
+        printf("\n");
+    }
+
+    void allocations(const char* label, const std::string& name) const
+    {
+        const Figure* f = find(name);
+        if (f == nullptr) return;
+        auto n = f->counters.find("new");
+        auto m = f->counters.find("malloc");
+        printf("%-44s %8.2f new", label, n != f->counters.end() ? n->second : -1.0);
+        if (m != f->counters.end()) printf(", %.2f malloc", m->second);
+        printf(" per call\n");
+    }
+
+    std::map<std::string, Figure> medians_, singles_;
+};
+
+static void register_benchmarks()
+{
+    using benchmark::RegisterBenchmark;
+    RegisterBenchmark("frame_end/idle", bm_frame_end_idle);
+    RegisterBenchmark("platform_tick_ms", bm_tick);
+    RegisterBenchmark("channel/game.time", bm_channel, on_game_time, 0);
+    RegisterBenchmark("channel/truck.world.placement", bm_channel, on_truck_placement, 1);
+    RegisterBenchmark("channel/truck.speed", bm_channel, on_truck_speed, 2);
+    for (int which = 0; which < BENCH_KINDS; which++) {
+        std::string d = std::string("/") + g_docs[which].name;
+        RegisterBenchmark(("configuration" + d).c_str(), bm_configuration, which);
+        RegisterBenchmark(("gameplay" + d).c_str(), bm_gameplay, which);
+        RegisterBenchmark(("render" + d).c_str(), bm_render, which);
+        RegisterBenchmark(("naive_render" + d).c_str(), bm_naive_render, which);
+        for (auto bm : {std::make_pair("write_snapshot", bm_write_snapshot),
+                        std::make_pair("raw_floor", bm_raw_floor),
+                        std::make_pair("write_pair", bm_write_pair),
+                        std::make_pair("stdio_floor", bm_stdio_floor),
+                        std::make_pair("naive_write", bm_naive_write)}) {
+            RegisterBenchmark((bm.first + d).c_str(), bm.second, which)
+                ->Unit(benchmark::kMicrosecond);
+        }
+    }
+}
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    // A real folder on the machine's disk, as the plug-in's data folder.
+    const char* tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                       "/qav-bench-XXXXXX";
+    if (mkdtemp(&tmpl[0]) == nullptr) {
+        perror("qav_bench: mkdtemp");
+        return 1;
+    }
+    setenv("XDG_DATA_HOME", tmpl.c_str(), 1);
+    g_temp = tmpl + "/QAV/telemetry.json.tmp";
+    g_final = tmpl + "/QAV/telemetry.json";
+
+    for (int which = 0; which < BENCH_KINDS; which++) {
+        bench_document(&g_docs[which], (BenchKind)which);
+        use_document(which);
+        g_rendered[which] = render_to_string(platform_process_id(), platform_tick_ms());
+        // The yardstick must write the very same document, or the comparison means nothing.
+        if (naive_render(g_state, 4242, 99) != render_to_string(4242, 99)) {
+            fprintf(stderr, "qav_bench: the straightforward writer renders the %s document "
+                            "differently\n", g_docs[which].name);
+        }
+        benchmark::AddCustomContext(std::string(g_docs[which].name) + " document bytes",
+                                    std::to_string(g_rendered[which].size()));
+    }
+    benchmark::AddCustomContext("data folder", tmpl + "/QAV");
+
+    register_benchmarks();
+    SummaryReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                   : benchmark::ConsoleReporter::OO_Tabular);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    unlink(g_temp.c_str());
+    unlink(g_final.c_str());
+    rmdir((tmpl + "/QAV").c_str());
+    rmdir(tmpl.c_str());
+    return 0;
+}
