@@ -100,7 +100,7 @@ template <typename F> static double ns_per_call(int batches, int per_batch, F ca
 int main(int argc, char** argv)
 {
     bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
-    int rounds = smoke ? 3 : 400;
+    int rounds = smoke ? 3 : 1000;
     int batches = smoke ? 2 : 40, per_batch = smoke ? 100 : 20000;
 
     LARGE_INTEGER freq;
