@@ -1,5 +1,5 @@
 // The snapshot's JSON writer: pieces of text, JSON strings and numbers, formatted straight
-// into a file stream through a small staging buffer (no heap, one fwrite per 256 bytes
+// into a file stream through a small staging buffer (no heap, one fwrite per 512 bytes
 // instead of a locked runtime call per byte).
 #ifndef QAV_OUTPUT_JSON_OUT_H
 #define QAV_OUTPUT_JSON_OUT_H
@@ -7,16 +7,32 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 struct JsonOut {
     std::FILE* file;
     size_t used;   // bytes staged in buf
     bool failed;   // a write to the stream came up short
-    char buf[256];
+    char buf[512];
 };
 
 void json_begin(JsonOut* out, std::FILE* file);
-void json_bytes(JsonOut* out, const char* bytes, size_t n);
+
+// Bytes that do not fit what is left of the buffer: flushed in pieces.
+void json_bytes_spill(JsonOut* out, const char* bytes, size_t n);
+
+// Nearly every piece is a few bytes and fits; inline, a literal's copy becomes a few moves
+// instead of a call per piece.
+inline void json_bytes(JsonOut* out, const char* bytes, size_t n)
+{
+    if (n <= sizeof out->buf - out->used) {
+        std::memcpy(out->buf + out->used, bytes, n);
+        out->used += n;
+        return;
+    }
+    json_bytes_spill(out, bytes, n);
+}
+
 // A literal piece, written byte for byte.
 #define JSON_LIT(out, text) json_bytes((out), (text), sizeof(text) - 1)
 

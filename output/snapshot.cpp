@@ -53,6 +53,13 @@ void render_snapshot(JsonOut* out, const TelemetryState* s, uint32_t pid, uint64
     JSON_LIT(out, "}\n");
 }
 
+// The stream's buffer: large enough for the largest document (about 6.9 KB, every text full
+// of escapes and every number at its longest), so each write is one system call, and ours,
+// so the runtime neither allocates one nor asks the file system for its preferred size.
+// Measured against the bare system calls, the runtime's own 4 KB buffer cost a second
+// write call for a large document and 5 to 8 percent in all.
+static char g_stream_buffer[8192];
+
 // Writes the whole document into tempPath. False when it may not be complete there.
 static bool write_temp_document()
 {
@@ -63,6 +70,7 @@ static bool write_temp_document()
     if (g_state.tempPath[0] == 0) return false;
     std::FILE* file = platform_open_write(g_state.tempPath);
     if (file == NULL) return false;
+    (void)std::setvbuf(file, g_stream_buffer, _IOFBF, sizeof g_stream_buffer);
     JsonOut out;
     json_begin(&out, file);
     render_snapshot(&out, &g_state, platform_process_id(), platform_tick_ms());

@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
-# Builds QAV.dll, loads it into a host program under Wine, and shows the snapshot it wrote.
+# The demo: builds QAV.dll and the host simulator, then plays a drive into the fresh DLL under
+# Wine and prints every revision of telemetry.json as a reader sees it, and a summary.
+# Arguments go to the simulator: a scenario file (relative to the repository), --record FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" >/dev/null
+
+echo "building QAV.dll and hostsim.exe (log: build/demo-build.log) ..."
+mkdir -p build
+if ! { cmake --preset windows && cmake --build --preset windows -j "$(nproc)" --target QAV hostsim; } \
+     >build/demo-build.log 2>&1; then
+  tail -n 30 build/demo-build.log
+  exit 1
+fi
+
+# A Wine prefix of the build's own; the first run creates it, which takes a little while.
 export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine build/windows/bin/dll_host_tests.exe --gtest_filter='*ChannelsJobAndGameplay*' --gtest_brief=1
-echo "telemetry.json:"
-cat "$WINEPREFIX"/drive_c/users/*/AppData/Local/QAV/telemetry.json
+if [ ! -d "$WINEPREFIX" ]; then
+  echo "creating the Wine prefix (first run only) ..."
+  wineboot --init >/dev/null 2>&1 || true
+fi
+wine build/windows/bin/hostsim.exe "$@"

@@ -2,8 +2,11 @@
 // numbers are printed.
 #include "tests/unit/fixture.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 struct TextCase {
     const char* name;
@@ -124,4 +127,60 @@ TEST(JsonNumbers, FixedPointIsCorrectlyRoundedAndLocaleFree)
     EXPECT_EQ(huge.substr(0, 6), "179769");
     EXPECT_EQ(render_to_string([](JsonOut* out) { json_u64(out, UINT64_MAX); }),
               "18446744073709551615");
+}
+
+// Every way a string can meet the end of the staging buffer: the same mixed text written
+// after 0 to 600 bytes of padding, so each kind of byte lands on every position near a flush.
+TEST(JsonString, EscapesAreWholeAtEveryBufferPosition)
+{
+    const struct {
+        const char* in;
+        const char* out;
+    } pieces[] = {
+        {"plain", "plain"}, {"\"", "\\\""}, {"\\", "\\\\"}, {"\x01", "\\u0001"},
+        {"\x1f", "\\u001f"}, {"\xC3\xBC", "\xC3\xBC"}, {"\xF0\x9F\x9A\x9A", "\xF0\x9F\x9A\x9A"},
+        {"\xFF", "\xEF\xBF\xBD"}, {"\xE2\x82", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    std::string in, expected = "\"";
+    for (int round = 0; round < 12; round++) {
+        for (const auto& p : pieces) {
+            in += p.in;
+            expected += p.out;
+        }
+    }
+    expected += "\"";
+    for (size_t pad = 0; pad <= 600; pad++) {
+        std::string padding(pad, 'p');
+        std::string doc = render_to_string([&](JsonOut* out) {
+            json_bytes(out, padding.data(), padding.size());
+            write_json_string(out, in.c_str());
+        });
+        ASSERT_EQ(doc, padding + expected) << "after " << pad << " bytes";
+    }
+}
+
+// The integer shortcut for everyday numbers against the general conversion it stands in for:
+// random values over the whole range it serves and beyond, exact halves included.
+TEST(JsonNumbers, FixedPointShortcutMatchesTheGeneralConversion)
+{
+    std::mt19937_64 random(20261208);
+    std::vector<double> values = {0.005, 0.015, 0.025, 2.5, 0.125, 1.125, 72057594037927936.0,
+                                  72057594037927935.0, 4.9e-324, -0.0, 123456.785};
+    for (int i = 0; i < 60000; i++) {
+        double mantissa = (double)(random() >> 11); // 53 random bits
+        int exponent = (int)(random() % 140) - 110; // from far below 0.01 to beyond 2^56
+        double v = std::ldexp(mantissa, exponent);
+        values.push_back(random() & 1 ? -v : v);
+        // Eighths, quarters and halves: exact ties at the last kept decimal for 2, 1 and 0.
+        values.push_back(std::ldexp((double)(random() % 1000000), -1 - (int)(random() % 3)));
+    }
+    for (double v : values) {
+        for (int decimals : {0, 1, 2}) {
+            char want[400];
+            std::to_chars_result r =
+                std::to_chars(want, want + sizeof want, v, std::chars_format::fixed, decimals);
+            std::string got = render_to_string([&](JsonOut* out) { json_fixed(out, v, decimals); });
+            ASSERT_EQ(got, std::string(want, r.ptr)) << std::hexfloat << v << " " << decimals;
+        }
+    }
 }

@@ -1,0 +1,187 @@
+// hostsim's scenario parser: what hand-written scenarios mean, and that every mistake is
+// refused with the number of the line it is on.
+#include "tools/hostsim/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+
+namespace {
+
+Scenario parse_ok(const std::string& text)
+{
+    Scenario s;
+    ScenarioError e;
+    EXPECT_TRUE(parse_scenario(text, &s, &e)) << "line " << e.line << ": " << e.message;
+    return s;
+}
+
+TEST(Scenario, BuiltInDriveHasEveryCallAndEndsWithShutdown)
+{
+    Scenario s = parse_ok(DEFAULT_SCENARIO);
+    EXPECT_EQ(s.interface_version, (uint32_t)HOST_VERSION_1_01);
+    EXPECT_NEAR(s.length(), 10.0, 1.0);
+    bool seen[(int)Call::shutdown + 1] = {};
+    for (const ScenarioLine& l : s.lines) seen[(int)l.call] = true;
+    for (bool b : seen) EXPECT_TRUE(b);
+    EXPECT_EQ(s.lines.back().call, Call::shutdown);
+}
+
+TEST(Scenario, TimesCommentsAndLayout)
+{
+    // A byte-order mark, CRLF line ends, tabs, blank and comment lines, relative times.
+    Scenario s = parse_ok("\xEF\xBB\xBF# a drive\r\n\r\n1\tstart   # go\r\n+0.5 drive 80\n"
+                          "  +0 heading -90.5\n2 position 1 -2 3.25\n2.0 shutdown\n");
+    ASSERT_EQ(s.lines.size(), 5u);
+    const double at[] = {1, 1.5, 1.5, 2, 2};
+    const int line[] = {3, 4, 5, 6, 7};
+    for (size_t i = 0; i < 5; i++) {
+        EXPECT_DOUBLE_EQ(s.lines[i].at, at[i]) << i;
+        EXPECT_EQ(s.lines[i].line, line[i]) << i;
+    }
+    EXPECT_EQ(s.lines[1].value[0], 80);
+    EXPECT_EQ(s.lines[2].value[0], -90.5);
+    EXPECT_EQ(s.lines[3].value[2], 3.25);
+    EXPECT_EQ(parse_ok("0 shutdown").lines.size(), 1u) << "no final line feed needed";
+}
+
+TEST(Scenario, LoadSetsWhatTheHostTellsThePlugin)
+{
+    struct Row {
+        const char* line;
+        uint32_t interface_version;
+        const char* game;
+        uint32_t game_version;
+    } rows[] = {
+        {"0 load", HOST_VERSION_1_01, "haulsim", 0x00010012},
+        {"0 load interface=1.00", HOST_VERSION_1_00, "haulsim", 0x00010012},
+        {"0 load interface=0x00010002 game=\"my game\" version=2.5", 0x00010002, "my game",
+         0x00020005},
+        {"0 load game= version=65535.0", HOST_VERSION_1_01, "", 0xFFFF0000},
+    };
+    for (const Row& r : rows) {
+        Scenario s = parse_ok(std::string(r.line) + "\n1 shutdown\n");
+        EXPECT_EQ(s.interface_version, r.interface_version) << r.line;
+        EXPECT_EQ(s.game, r.game) << r.line;
+        EXPECT_EQ(s.game_version, r.game_version) << r.line;
+        EXPECT_EQ(s.lines.size(), 1u) << "load is not played as a line";
+    }
+}
+
+TEST(Scenario, JobAttributesAreTypedAsTheHostTypesThem)
+{
+    Scenario s = parse_ok(
+        "0 job cargo=\"Wood \\\"pine\\\" \\\\ \\x41\\xff\\n\" source.city=Aldmoor cargo=again "
+        "income=18446744073709551615 cargo.mass=nan delivery.time=4294967295 "
+        "planned_distance.km=0 destination.city=\"\"\n"
+        "1 job\n2 event \"toll # paid\"\n3 shutdown\n");
+    const std::vector<JobAttribute>& a = s.lines[0].attributes;
+    ASSERT_EQ(a.size(), 8u);
+    EXPECT_EQ(a[0].type, (uint32_t)HOST_TYPE_STRING);
+    EXPECT_EQ(a[0].text, "Wood \"pine\" \\ A\xff\n");
+    EXPECT_EQ(a[2].text, "again") << "a repeated attribute is passed on twice, in order";
+    EXPECT_EQ(a[3].type, (uint32_t)HOST_TYPE_U64);
+    EXPECT_EQ(a[3].integer, UINT64_MAX);
+    EXPECT_EQ(a[4].type, (uint32_t)HOST_TYPE_FLOAT);
+    EXPECT_TRUE(std::isnan(a[4].number));
+    EXPECT_EQ(a[5].type, (uint32_t)HOST_TYPE_U32);
+    EXPECT_EQ(a[5].integer, UINT32_MAX);
+    EXPECT_EQ(a[7].text, "");
+    EXPECT_TRUE(s.lines[1].attributes.empty()) << "a job without attributes: no job";
+    EXPECT_EQ(s.lines[2].id, "toll # paid");
+}
+
+TEST(Scenario, MistakesNameTheirLine)
+{
+    struct Row {
+        std::string text;
+        int line;
+        const char* message; // a part of the message
+    } rows[] = {
+        {"", 1, "does not end with a 'shutdown'"},
+        {"# nothing\n\n", 2, "does not end with a 'shutdown'"},
+        {"0 start\n1 pause\n", 2, "does not end with a 'shutdown'"},
+        {"0 start\n\n1 pasue\n2 shutdown\n", 3, "unknown command 'pasue'"},
+        {"soon start\n1 shutdown", 1, "starts with its time"},
+        {"-1 start\n1 shutdown", 1, "starts with its time"},
+        {"nan start\n1 shutdown", 1, "starts with its time"},
+        {"1e9 start\n1 shutdown", 1, "starts with its time"},
+        {"1.5s start\n2 shutdown", 1, "starts with its time"},
+        {"2 start\n1 pause\n3 shutdown", 2, "before the previous line"},
+        {"0 start\n1\n2 shutdown", 2, "not followed by a command"},
+        {"0 start now\n1 shutdown", 1, "'start' takes no arguments"},
+        {"0 drive\n1 shutdown", 1, "'drive' takes one number"},
+        {"0 drive fast\n1 shutdown", 1, "'fast' is not one"},
+        {"0 drive 300\n1 shutdown", 1, "'300' is not one"},
+        {"0 drive nan\n1 shutdown", 1, "'nan' is not one"},
+        {"0 heading 1 2\n1 shutdown", 1, "'heading' takes one number"},
+        {"0 position 1 2\n1 shutdown", 1, "'position' takes three numbers"},
+        {"0 event\n1 shutdown", 1, "'event' takes one identifier"},
+        {"0 event a b\n1 shutdown", 1, "'event' takes one identifier"},
+        {"0 job cargo\n1 shutdown", 1, "'cargo' has no value"},
+        {"0 job weight=5\n1 shutdown", 1, "unknown job attribute 'weight'"},
+        {"0 job income=-1\n1 shutdown", 1, "'income' needs a whole number"},
+        {"0 job income=18446744073709551616\n1 shutdown", 1, "'income' needs a whole number"},
+        {"0 job delivery.time=4294967296\n1 shutdown", 1, "from 0 to 4294967295"},
+        {"0 job cargo.mass=heavy\n1 shutdown", 1, "'cargo.mass' needs a number"},
+        {"0 job cargo=\"open\n1 shutdown", 1, "not closed"},
+        {"0 event \"a\\qb\"\n1 shutdown", 1, "unknown escape"},
+        {"0 event \"a\\x4\"\n1 shutdown", 1, "unknown escape"},
+        {"0 event \"a\\x00b\"\n1 shutdown", 1, "NUL"},
+        {std::string("0 event a\0b\n1 shutdown", 22), 1, "NUL byte"},
+        {"0 shutdown\n\n1 start", 3, "follow the shutdown on line 1"},
+        {"0 shutdown\n0 shutdown", 2, "follow the shutdown on line 1"},
+        {"0 start\n0 load\n1 shutdown", 2, "'load' must be the first call"},
+        {"1 load\n2 shutdown", 1, "'load' must be the first call"},
+        {"0 load interface=2.0\n1 shutdown", 1, "interface must be"},
+        {"0 load interface=0x1g\n1 shutdown", 1, "interface must be"},
+        {"0 load version=1\n1 shutdown", 1, "version must be MAJOR.MINOR"},
+        {"0 load version=70000.1\n1 shutdown", 1, "version must be MAJOR.MINOR"},
+        {"0 load color=red\n1 shutdown", 1, "'load' takes"},
+        {"# one\r\n# two\r\n0 strat\r\n1 shutdown\r\n", 3, "unknown command 'strat'"},
+        {"\xEF\xBB\xBF" "0 strat\n1 shutdown", 1, "unknown command 'strat'"},
+    };
+    for (const Row& r : rows) {
+        Scenario s;
+        ScenarioError e{0, ""};
+        EXPECT_FALSE(parse_scenario(r.text, &s, &e)) << r.text;
+        EXPECT_EQ(e.line, r.line) << r.text << "\n" << e.message;
+        EXPECT_NE(e.message.find(r.message), std::string::npos) << r.text << "\n" << e.message;
+    }
+}
+
+TEST(Scenario, DamagedFilesNeverCrashTheParser)
+{
+    // Bytes of the built-in drive overwritten, dropped or repeated, under the sanitizers:
+    // every outcome is a scenario or an error naming a line that exists.
+    const std::string original = DEFAULT_SCENARIO;
+    const char bytes[] = {'"', '\\', '=', '#', '+', '\n', '\r', '\0', ' ', 'x', '9', '.', '\xFF'};
+    std::mt19937 random(5);
+    for (int round = 0; round < 3000; round++) {
+        std::string text = original;
+        for (int edits = 1 + round % 4; edits > 0 && !text.empty(); edits--) {
+            size_t at = random() % text.size();
+            switch (random() % 3) {
+            case 0: text[at] = bytes[random() % sizeof bytes]; break;
+            case 1: text.erase(at, 1 + random() % 8); break;
+            default: text.insert(at, text.substr(at, random() % 16)); break;
+            }
+        }
+        Scenario s;
+        ScenarioError e{0, ""};
+        int lines = 1;
+        for (char c : text) lines += c == '\n';
+        if (parse_scenario(text, &s, &e)) {
+            ASSERT_FALSE(s.lines.empty());
+            EXPECT_EQ(s.lines.back().call, Call::shutdown);
+        } else {
+            EXPECT_GE(e.line, 1) << text;
+            EXPECT_LE(e.line, lines) << text;
+            EXPECT_FALSE(e.message.empty()) << text;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,259 @@
+// hostsim: plays a driving session into the QAV plug-in the way the host program does, and
+// watches telemetry.json the way a companion application should. Usage in docs/hostsim.md.
+#include "tools/hostsim/hostsim.h"
+
+#include "tools/hostsim/os.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const char USAGE[] =
+    "usage: hostsim [--plugin PATH] [--record FILE] [--busy-reader] [SCENARIO]\n"
+    "       hostsim --check SCENARIO\n"
+    "       hostsim --print-default\n"
+    "\n"
+    "Loads the QAV plug-in (default: the one beside hostsim), plays SCENARIO (default: the\n"
+    "built-in ten-second drive) at 60 frames a second, and prints every revision of\n"
+    "telemetry.json it reads, then a summary.\n"
+    "  --plugin PATH   the plug-in library to load\n"
+    "  --record FILE   also write every revision read to FILE, one document a line\n"
+    "  --busy-reader   read the file at every poll, not only when it changed, to see how\n"
+    "                  often such a reader makes the plug-in's replace fail\n"
+    "  --check         only check the scenario file, load nothing\n"
+    "  --print-default print the built-in scenario\n"
+    "Exit status: 0 when every document read was valid and the closing one was seen;\n"
+    "1 for a bad command line or scenario; 2 when the plug-in could not be loaded or\n"
+    "refused to initialize; 3 when a document was unreadable or invalid, or one was missing.\n";
+
+enum { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3 };
+
+struct Options {
+    std::string plugin, record, scenario_path;
+    bool check = false;
+    bool busy_reader = false;
+};
+
+bool parse_options(const std::vector<std::string>& args, Options* o, std::string* error)
+{
+    for (size_t i = 1; i < args.size(); i++) {
+        const std::string& a = args[i];
+        bool takes_value = a == "--plugin" || a == "--record";
+        if (takes_value && i + 1 == args.size()) {
+            *error = a + " needs a value";
+            return false;
+        }
+        if (a == "--plugin") {
+            o->plugin = args[++i];
+        } else if (a == "--record") {
+            o->record = args[++i];
+        } else if (a == "--check") {
+            o->check = true;
+        } else if (a == "--busy-reader") {
+            o->busy_reader = true;
+        } else if (!a.empty() && a[0] == '-') {
+            *error = "unknown option " + a;
+            return false;
+        } else if (o->scenario_path.empty()) {
+            o->scenario_path = a;
+        } else {
+            *error = "only one scenario can be played at a time";
+            return false;
+        }
+    }
+    if (o->check && o->scenario_path.empty()) {
+        *error = "--check needs a scenario file";
+        return false;
+    }
+    return true;
+}
+
+// Reads and parses the scenario, or says exactly what is wrong with it.
+bool load_scenario(const std::string& path, Scenario* scenario)
+{
+    std::string text = DEFAULT_SCENARIO;
+    if (!path.empty()) {
+        const size_t limit = 16 * 1024 * 1024;
+        ReadResult r = os_read_file(path, limit, &text);
+        if (r != ReadResult::ok || text.size() > limit) {
+            std::fprintf(stderr, "hostsim: %s: %s\n", path.c_str(),
+                         r == ReadResult::missing ? "no such file"
+                         : r == ReadResult::ok    ? "too large for a scenario"
+                                                  : "cannot be read");
+            return false;
+        }
+    }
+    ScenarioError error;
+    if (!parse_scenario(text, scenario, &error)) {
+        std::fprintf(stderr, "hostsim: %s:%d: %s\n", path.empty() ? "(built-in)" : path.c_str(),
+                     error.line, error.message.c_str());
+        return false;
+    }
+    return true;
+}
+
+struct Range {
+    size_t n = 0;
+    double min = 0, median = 0, max = 0;
+};
+
+Range range_of(std::vector<double> v)
+{
+    Range r;
+    if (v.empty()) return r;
+    std::sort(v.begin(), v.end());
+    r.n = v.size();
+    r.min = v.front();
+    r.median = v[v.size() / 2];
+    r.max = v.back();
+    return r;
+}
+
+std::string seconds(const Range& r)
+{
+    if (r.n == 0) return "none";
+    char text[128];
+    std::snprintf(text, sizeof text, "%zu, min %.3f s, median %.3f s, max %.3f s", r.n, r.min,
+                  r.median, r.max);
+    return text;
+}
+
+// Prints the summary; returns whether everything the reader saw was as it should be.
+bool summarize(const Reader& reader, const PlayResult& play)
+{
+    std::vector<double> intervals, paced, quick, immediate;
+    size_t counts[8] = {};
+    const char* causes[8] = {"load", "paced", "started", "paused", "job", "no job", "event", "closing"};
+    for (size_t i = 0; i < reader.revisions.size(); i++) {
+        const Revision& r = reader.revisions[i];
+        for (size_t c = 0; c < 8; c++) {
+            // "event+no job" counts as both.
+            std::string cause = "+" + r.cause + "+";
+            counts[c] += cause.find(std::string("+") + causes[c] + "+") != std::string::npos;
+        }
+        if (i > 0) intervals.push_back((double)(r.at_us - reader.revisions[i - 1].at_us) / 1e6);
+        if (r.cause == "paced") paced.push_back(r.delay);
+        if (r.call == (int)Call::job || r.call == (int)Call::event) quick.push_back(r.delay);
+        if (r.call == (int)Call::start || r.call == (int)Call::pause) immediate.push_back(r.delay);
+    }
+    std::string by_cause;
+    for (size_t c = 0; c < 8; c++) {
+        if (counts[c] == 0) continue;
+        by_cause += std::string(by_cause.empty() ? "" : ", ") + std::to_string(counts[c]) + " " +
+                    causes[c];
+    }
+    bool closed = !reader.revisions.empty() && reader.revisions.back().cause == "closing";
+
+    std::vector<uint32_t> cost = play.frame_us;
+    std::sort(cost.begin(), cost.end());
+    auto at = [&](double q) { return cost.empty() ? 0u : cost[(size_t)(q * (double)(cost.size() - 1))]; };
+
+    std::printf("\nsummary\n");
+    std::printf("  revisions seen:        %zu (%s)\n", reader.revisions.size(), by_cause.c_str());
+    std::printf("  between revisions:     %s\n", seconds(range_of(intervals)).c_str());
+    std::printf("  paced (once a second): %s\n", seconds(range_of(paced)).c_str());
+    std::printf("  after a job or event:  %s\n", seconds(range_of(quick)).c_str());
+    std::printf("  after pause or start:  %s\n", seconds(range_of(immediate)).c_str());
+    std::printf("  closing document:      %s\n", closed ? "seen" : "NOT SEEN");
+    std::printf("  writes not replaced:   %llu%s\n", (unsigned long long)play.replace_failures,
+                play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind: the rename "
+                                                  "over telemetry.json failed)");
+    std::printf("  reader:                %llu checks, %llu reads, %llu sharing violations and "
+                "%llu missing-file retries, %llu unreadable, %llu invalid documents\n",
+                (unsigned long long)reader.checks, (unsigned long long)reader.reads,
+                (unsigned long long)reader.sharing,
+                (unsigned long long)reader.missing, (unsigned long long)reader.failed,
+                (unsigned long long)reader.invalid);
+    std::printf("  frames:                %llu in %.2f s (%llu late by half a frame, %llu skipped)\n",
+                (unsigned long long)play.frames, play.seconds, (unsigned long long)play.late_frames,
+                (unsigned long long)play.dropped_frames);
+    std::printf("  inside the plug-in:    per frame median %u us, 99th percentile %u us, max %u us\n",
+                at(0.5), at(0.99), at(1.0));
+    for (const std::string& p : reader.problems) std::printf("  problem: %s\n", p.c_str());
+    bool good = closed && reader.failed == 0 && reader.invalid == 0;
+    std::printf("  result:                %s\n", good ? "OK" : "FAILED");
+    return good;
+}
+
+} // namespace
+
+void say_locked(const Session* session, const char* source, const std::string& text)
+{
+    // Host text may hold control bytes on purpose; the console shows them escaped.
+    std::string shown;
+    for (unsigned char c : text) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+        shown += c < 0x20 || c == 0x7F ? std::string(escaped) : std::string(1, (char)c);
+    }
+    double t = (double)(os_micros() - session->start_us) / 1e6;
+    std::printf("%8.3f  %-9s %s\n", t, source, shown.c_str());
+    std::fflush(stdout);
+}
+
+void say(const Session* session, const char* source, const std::string& text)
+{
+    os_lock();
+    say_locked(session, source, text);
+    os_unlock();
+}
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args = os_arguments(argc, argv);
+    Options options;
+    std::string error;
+    if (args.size() > 1 && (args[1] == "--help" || args[1] == "-h")) {
+        std::fputs(USAGE, stdout);
+        return EXIT_OK;
+    }
+    if (args.size() == 2 && args[1] == "--print-default") {
+        std::fputs(DEFAULT_SCENARIO, stdout);
+        return EXIT_OK;
+    }
+    if (!parse_options(args, &options, &error)) {
+        std::fprintf(stderr, "hostsim: %s\n\n%s", error.c_str(), USAGE);
+        return EXIT_USAGE;
+    }
+    Scenario scenario;
+    if (!load_scenario(options.scenario_path, &scenario)) return EXIT_USAGE;
+    if (options.check) {
+        std::printf("%s: %zu calls over %.3f s\n", options.scenario_path.c_str(),
+                    scenario.lines.size(), scenario.length());
+        return EXIT_OK;
+    }
+
+    Session session;
+    session.start_us = os_micros();
+    Reader reader;
+    reader.session = &session;
+    reader.path = os_telemetry_path();
+    reader.busy = options.busy_reader;
+    if (reader.path.empty()) {
+        std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
+        return EXIT_LOAD;
+    }
+    if (!options.record.empty()) {
+        reader.record = os_open_write(options.record);
+        if (reader.record == nullptr) {
+            std::fprintf(stderr, "hostsim: cannot write %s\n", options.record.c_str());
+            return EXIT_USAGE;
+        }
+    }
+    std::string plugin = options.plugin.empty() ? os_default_plugin() : options.plugin;
+    std::printf("hostsim: %s, %.1f s at 60 frames a second\n",
+                options.scenario_path.empty() ? "built-in scenario" : options.scenario_path.c_str(),
+                scenario.length());
+    std::printf("hostsim: watching %s\n\n", reader.path.c_str());
+    std::printf("    time  source    what\n");
+
+    PlayResult result;
+    bool played = play(scenario, plugin, &session, &reader, &result, &error);
+    if (reader.record != nullptr) std::fclose(reader.record);
+    if (!played) {
+        std::fprintf(stderr, "hostsim: %s: %s\n", plugin.c_str(), error.c_str());
+        return EXIT_LOAD;
+    }
+    return summarize(reader, result) ? EXIT_OK : EXIT_DOCUMENTS;
+}

@@ -1,0 +1,71 @@
+// What the simulator needs of the operating system, with one implementation for Windows
+// (os_win32.cpp, Win32 only: the win32-threads MinGW runtime has no std::thread or
+// std::mutex) and one for POSIX (os_posix.cpp). Paths and text are UTF-8 throughout.
+#ifndef QAV_TOOLS_HOSTSIM_OS_H
+#define QAV_TOOLS_HOSTSIM_OS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The command line as UTF-8, and a console that shows UTF-8.
+std::vector<std::string> os_arguments(int argc, char** argv);
+
+// Microseconds from a fixed start, never going back.
+uint64_t os_micros();
+
+// Sleeps about `ms` milliseconds; os_fine_sleep(true) asks the system for 1 ms granularity
+// for as long as the simulation plays.
+void os_sleep_ms(unsigned ms);
+void os_fine_sleep(bool on);
+
+enum class ReadResult {
+    ok,
+    missing,   // no such file (yet, or between a delete and a rename)
+    sharing,   // someone holds the file without sharing it: try again
+    failed,    // any other error
+};
+
+// Reads a whole file the way a well-behaved reader of telemetry.json does: open with every
+// sharing mode, read everything, close at once. Reads at most `limit` + 1 bytes, so a caller
+// can tell a file that is too large.
+ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes);
+
+// A file's last-write time and size, read without opening it: the reader checks this every
+// few milliseconds and opens the file only when it changed, because every open is a moment
+// in which the plug-in's rename over the file may fail.
+struct FileStamp {
+    bool exists;
+    uint64_t time; // system units; only compared
+    uint64_t size;
+    uint64_t id;   // the file's identity where the system tells it cheaply, else 0
+    bool operator==(const FileStamp& o) const
+    {
+        return exists == o.exists && time == o.time && size == o.size && id == o.id;
+    }
+};
+FileStamp os_file_stamp(const std::string& path);
+
+std::FILE* os_open_write(const std::string& path);
+
+// Where the plug-in writes telemetry.json for this user, or "" when the system cannot say.
+std::string os_telemetry_path();
+
+// The plug-in library that sits beside the simulator: QAV.dll or libQAV.so.
+std::string os_default_plugin();
+
+// Loading the plug-in the way the host does.
+void* os_library_open(const std::string& path, std::string* error);
+void* os_library_symbol(void* library, const char* name);
+void os_library_close(void* library);
+
+// One lock guards everything the player and the reader share, console output included.
+void os_lock();
+void os_unlock();
+
+struct OsThread;
+OsThread* os_thread_start(void (*run)(void*), void* arg);
+void os_thread_join(OsThread* thread);
+
+#endif

@@ -1,0 +1,110 @@
+// The simulator's POSIX side, for the native build against libQAV.so.
+#include "tools/hostsim/os.h"
+
+#include "platform/posix_io.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+std::vector<std::string> os_arguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+uint64_t os_micros()
+{
+    return (uint64_t)std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void os_sleep_ms(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void os_fine_sleep(bool) {}
+
+ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes)
+{
+    bytes->clear();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
+    char buffer[4096];
+    ReadResult result = ReadResult::ok;
+    while (bytes->size() <= limit) {
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) result = ReadResult::failed;
+        if (got <= 0) break;
+        bytes->append(buffer, (size_t)got);
+    }
+    close(fd);
+    return result;
+}
+
+FileStamp os_file_stamp(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return FileStamp{false, 0, 0, 0};
+    // Every replace brings a new inode: a change shows even within one clock tick.
+    uint64_t time = (uint64_t)st.st_mtim.tv_sec * 1000000000u + (uint64_t)st.st_mtim.tv_nsec;
+    return FileStamp{true, time, (uint64_t)st.st_size, (uint64_t)st.st_ino};
+}
+
+std::FILE* os_open_write(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
+
+std::string os_telemetry_path()
+{
+    // The plug-in's own rule for its data folder, so both look in the same place.
+    path_char appdata[PLATFORM_PATH_MAX];
+    char native[PLATFORM_PATH_MAX * 4];
+    if (!posix_local_appdata(appdata) || !posix_native_path(appdata, native, sizeof native)) {
+        return "";
+    }
+    return std::string(native) + "/QAV/telemetry.json";
+}
+
+std::string os_default_plugin()
+{
+    char exe[4096];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "./libQAV.so";
+    std::string path(exe, (size_t)n);
+    return path.substr(0, path.find_last_of('/') + 1) + "libQAV.so";
+}
+
+void* os_library_open(const std::string& path, std::string* error)
+{
+    // A bare name would send dlopen searching the library path instead of the folder.
+    std::string where = path.find('/') == std::string::npos ? "./" + path : path;
+    void* library = dlopen(where.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) *error = dlerror();
+    return library;
+}
+
+void* os_library_symbol(void* library, const char* name) { return dlsym(library, name); }
+void os_library_close(void* library) { dlclose(library); }
+
+static std::mutex g_lock;
+
+void os_lock() { g_lock.lock(); }
+void os_unlock() { g_lock.unlock(); }
+
+struct OsThread {
+    std::thread thread;
+};
+
+OsThread* os_thread_start(void (*run)(void*), void* arg)
+{
+    return new OsThread{std::thread(run, arg)};
+}
+
+void os_thread_join(OsThread* t)
+{
+    t->thread.join();
+    delete t;
+}

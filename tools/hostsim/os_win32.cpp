@@ -1,0 +1,171 @@
+// The simulator's Windows side. Threads, the lock and the clock are plain Win32.
+#include "tools/hostsim/os.h"
+
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <timeapi.h>
+
+static std::wstring wide(const std::string& s)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), NULL, 0);
+    std::wstring w((size_t)n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &w[0], n);
+    return w;
+}
+
+static std::string narrow(const wchar_t* w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, NULL, 0, NULL, NULL);
+    if (n <= 0) return "";
+    std::string s((size_t)n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w, -1, &s[0], n, NULL, NULL);
+    s.resize((size_t)n - 1);
+    return s;
+}
+
+std::vector<std::string> os_arguments(int, char**)
+{
+    // The narrow argv is in the ANSI code page; the wide command line has every path intact.
+    SetConsoleOutputCP(CP_UTF8);
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> args;
+    for (int i = 0; argv != NULL && i < argc; i++) args.push_back(narrow(argv[i]));
+    LocalFree(argv);
+    return args;
+}
+
+uint64_t os_micros()
+{
+    static LARGE_INTEGER frequency;
+    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (uint64_t)(now.QuadPart / frequency.QuadPart * 1000000 +
+                      now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
+}
+
+void os_sleep_ms(unsigned ms) { Sleep(ms); }
+
+void os_fine_sleep(bool on)
+{
+    // Without it Sleep(1) may take 15.6 ms, a whole frame at 60 frames per second.
+    if (on) {
+        timeBeginPeriod(1);
+    } else {
+        timeEndPeriod(1);
+    }
+}
+
+ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes)
+{
+    bytes->clear();
+    // FILE_SHARE_DELETE matters most: without it the plug-in's rename over the file fails
+    // for as long as we hold it open.
+    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return ReadResult::missing;
+        if (error == ERROR_SHARING_VIOLATION) return ReadResult::sharing;
+        return ReadResult::failed;
+    }
+    char buffer[4096];
+    ReadResult result = ReadResult::ok;
+    while (bytes->size() <= limit) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, NULL)) {
+            result = ReadResult::failed;
+            break;
+        }
+        if (got == 0) break;
+        bytes->append(buffer, got);
+    }
+    CloseHandle(file);
+    return result;
+}
+
+FileStamp os_file_stamp(const std::string& path)
+{
+    // Queries by name: no handle is left open that a rename could collide with.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) {
+        return FileStamp{false, 0, 0, 0};
+    }
+    uint64_t time = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
+    uint64_t size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    return FileStamp{true, time, size, 0};
+}
+
+std::FILE* os_open_write(const std::string& path) { return _wfopen(wide(path).c_str(), L"wb"); }
+
+std::string os_telemetry_path()
+{
+    // The plug-in's own question to the shell, so both look in the same folder.
+    path_char appdata[PLATFORM_PATH_MAX];
+    if (!platform_local_appdata(appdata)) return "";
+    return narrow(appdata) + "\\QAV\\telemetry.json";
+}
+
+std::string os_default_plugin()
+{
+    wchar_t exe[MAX_PATH];
+    DWORD n = GetModuleFileNameW(NULL, exe, MAX_PATH);
+    if (n == 0 || n == MAX_PATH) return "QAV.dll";
+    std::string path = narrow(exe);
+    size_t slash = path.find_last_of("\\/");
+    return path.substr(0, slash == std::string::npos ? 0 : slash + 1) + "QAV.dll";
+}
+
+void* os_library_open(const std::string& path, std::string* error)
+{
+    HMODULE library = LoadLibraryW(wide(path).c_str());
+    if (library == NULL) *error = "LoadLibraryW failed with error " + std::to_string(GetLastError());
+    return (void*)library;
+}
+
+void* os_library_symbol(void* library, const char* name)
+{
+    return (void*)GetProcAddress((HMODULE)library, name);
+}
+
+void os_library_close(void* library) { FreeLibrary((HMODULE)library); }
+
+static SRWLOCK g_lock = SRWLOCK_INIT;
+
+void os_lock() { AcquireSRWLockExclusive(&g_lock); }
+void os_unlock() { ReleaseSRWLockExclusive(&g_lock); }
+
+struct OsThread {
+    HANDLE handle;
+    void (*run)(void*);
+    void* arg;
+};
+
+static DWORD WINAPI thread_main(LPVOID p)
+{
+    OsThread* t = (OsThread*)p;
+    t->run(t->arg);
+    return 0;
+}
+
+OsThread* os_thread_start(void (*run)(void*), void* arg)
+{
+    OsThread* t = new OsThread{NULL, run, arg};
+    t->handle = CreateThread(NULL, 0, thread_main, t, 0, NULL);
+    if (t->handle == NULL) {
+        delete t;
+        return nullptr;
+    }
+    return t;
+}
+
+void os_thread_join(OsThread* t)
+{
+    WaitForSingleObject(t->handle, INFINITE);
+    CloseHandle(t->handle);
+    delete t;
+}

@@ -1,0 +1,152 @@
+// The reader: what a companion application should do with telemetry.json, done from a
+// thread of its own while the host plays. Every few milliseconds it looks at the file's
+// last-write time and size, which opens nothing; only when they changed does it open the
+// file with every sharing mode, read it whole and close it at once. A sharing violation or
+// a missing file is simply tried again at the next poll.
+#include "tools/hostsim/hostsim.h"
+
+#include "tools/hostsim/os.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const unsigned POLL_MS = 5;
+const size_t DOCUMENT_LIMIT = 64 * 1024; // a document is a few kilobytes at most
+const size_t PROBLEMS_KEPT = 5;
+
+std::string fixed(double v, int decimals)
+{
+    if (std::isnan(v)) return "null";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+bool same_job(const DocumentView& a, const DocumentView& b)
+{
+    return a.hasJob == b.hasJob && a.cargo == b.cargo && a.sourceCity == b.sourceCity &&
+           a.destinationCity == b.destinationCity;
+}
+
+// Why a revision was written, told from what changed since the previous one. Changes that
+// came together (a delivery's event and its job cleared) were written together.
+void explain(const Revision* previous, Revision* r)
+{
+    r->call = -1;
+    if (previous == nullptr) {
+        r->cause = "load";
+        return;
+    }
+    const DocumentView& a = previous->view;
+    const DocumentView& b = r->view;
+    r->cause.clear();
+    auto add = [&](bool changed, const char* cause, Call call) {
+        if (!changed) return;
+        if (r->call < 0) r->call = (int)call;
+        r->cause += std::string(r->cause.empty() ? "" : "+") + cause;
+    };
+    bool closing = b.lastEvent == "game.closed" && a.lastEvent != "game.closed";
+    add(closing, "closing", Call::shutdown);
+    add(!closing && a.paused != b.paused, b.paused ? "paused" : "started",
+        b.paused ? Call::pause : Call::start);
+    add(a.eventSeq != b.eventSeq, "event", Call::event);
+    add(!closing && !same_job(a, b), b.hasJob ? "job" : "no job", Call::job);
+    if (r->cause.empty()) r->cause = "paced";
+}
+
+std::string describe(const Revision& r)
+{
+    const DocumentView& v = r.view;
+    std::string text = r.cause;
+    text.resize(std::max<size_t>(text.size(), 8), ' ');
+    char delay[32];
+    std::snprintf(delay, sizeof delay, r.call >= 0 ? "%+7.3f s " : "%7.3f s ", r.delay);
+    text += delay;
+    text += v.paused ? "paused " : "running";
+    text += "  time " + std::to_string(v.gameTime) + "  x " + fixed(v.x, 0) + " z " +
+            fixed(v.z, 0) + "  " + fixed(v.speed, 1) + " m/s  ";
+    text += v.hasJob ? "job " + v.cargo + " (" + v.sourceCity + " -> " + v.destinationCity + ")"
+                     : "no job";
+    text += "  event " + (v.lastEvent.empty() ? std::string("-") : v.lastEvent) + " #" +
+            std::to_string(v.eventSeq);
+    return text;
+}
+
+void problem(Reader* reader, const std::string& what)
+{
+    if (reader->problems.size() < PROBLEMS_KEPT) reader->problems.push_back(what);
+    say_locked(reader->session, "reader", what);
+}
+
+} // namespace
+
+void reader_poll(Reader* reader, bool force)
+{
+    // The stamp is taken before the read: a replace in between is read now and merely
+    // makes the next poll read the same bytes again.
+    FileStamp stamp = os_file_stamp(reader->path);
+    os_lock();
+    reader->checks++;
+    if (!stamp.exists) reader->missing++;
+    bool unchanged = stamp == reader->last_stamp;
+    os_unlock();
+    if (!stamp.exists || (unchanged && !force)) return;
+
+    std::string bytes;
+    ReadResult read = os_read_file(reader->path, DOCUMENT_LIMIT, &bytes);
+    uint64_t now = os_micros();
+    os_lock();
+    reader->reads++;
+    reader->last_stamp = read == ReadResult::ok ? stamp : FileStamp{};
+    if (read == ReadResult::sharing) {
+        reader->sharing++;
+    } else if (read == ReadResult::missing) {
+        reader->missing++;
+    } else if (read == ReadResult::failed) {
+        reader->failed++;
+        problem(reader, "unreadable: the read failed");
+    } else if (!reader->seen || bytes != reader->last_bytes) {
+        reader->seen = true;
+        reader->last_bytes = bytes;
+        Revision r;
+        r.at_us = now;
+        std::string why;
+        if (bytes.size() > DOCUMENT_LIMIT) {
+            why = "larger than any document";
+        } else if (check_document(bytes, &r.view, &why)) {
+            why.clear();
+        }
+        if (!why.empty()) {
+            reader->invalid++;
+            problem(reader, "invalid document: " + why);
+        } else {
+            const Revision* previous = reader->revisions.empty() ? nullptr : &reader->revisions.back();
+            explain(previous, &r);
+            r.delay = 0;
+            if (r.call >= 0) {
+                r.delay = (double)((int64_t)now - (int64_t)reader->session->last_call_us[r.call]) / 1e6;
+            } else if (previous != nullptr) {
+                r.delay = (double)(now - previous->at_us) / 1e6;
+            }
+            reader->revisions.push_back(r);
+            say_locked(reader->session,
+                       ("rev " + std::to_string(reader->revisions.size())).c_str(), describe(r));
+        }
+        if (reader->record != nullptr) {
+            std::fwrite(bytes.data(), 1, bytes.size(), reader->record);
+            std::fflush(reader->record);
+        }
+    }
+    os_unlock();
+}
+
+void reader_run(void* arg)
+{
+    Reader* reader = (Reader*)arg;
+    while (!reader->stop) {
+        reader_poll(reader, reader->busy);
+        os_sleep_ms(POLL_MS);
+    }
+}

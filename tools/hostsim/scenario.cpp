@@ -1,0 +1,381 @@
+#include "tools/hostsim/scenario.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+// Ten seconds that show every kind of write: the load, the start, paced writes while the
+// truck drives, a job, gameplay events, a pause and a start, the job cleared on delivery and
+// the closing document.
+const char DEFAULT_SCENARIO[] =
+    "# hostsim's built-in drive. Print it with --print-default to start a scenario of your own.\n"
+    "0     load interface=1.01 game=haulsim version=1.18\n"
+    "0     position -3120.5 42.25 1288.75\n"
+    "0.5   start\n"
+    "0.5   drive 80\n"
+    "1.5   job cargo=\"Pine logs\" cargo.id=pine_logs source.city=Aldmoor source.city.id=aldmoor "
+    "source.company=\"Northwood Timber\" source.company.id=northwood destination.city=Brennick "
+    "destination.city.id=brennick destination.company=\"Harbor Mills\" "
+    "destination.company.id=harbor_mills income=14250 cargo.mass=18200 delivery.time=540 "
+    "planned_distance.km=312\n"
+    "3.5   heading 35\n"
+    "4.2   event toll.paid\n"
+    "5.0   pause\n"
+    "6.0   start\n"
+    "7.2   event job.delivered\n"
+    "7.2   job\n"
+    "8.0   drive 0\n"
+    "10.0  shutdown\n";
+
+namespace {
+
+const double MAX_SECONDS = 86400.0; // a day of scenario is more than anyone watches
+
+struct Token {
+    std::string text;
+    size_t equals; // where the first '=' outside quotes splits a key=value token, or npos
+};
+
+struct AttributeRow {
+    const char* name;
+    uint32_t type;
+};
+
+const AttributeRow JOB_ATTRIBUTES[] = {
+    {"cargo", HOST_TYPE_STRING},
+    {"cargo.id", HOST_TYPE_STRING},
+    {"source.city", HOST_TYPE_STRING},
+    {"source.city.id", HOST_TYPE_STRING},
+    {"source.company", HOST_TYPE_STRING},
+    {"source.company.id", HOST_TYPE_STRING},
+    {"destination.city", HOST_TYPE_STRING},
+    {"destination.city.id", HOST_TYPE_STRING},
+    {"destination.company", HOST_TYPE_STRING},
+    {"destination.company.id", HOST_TYPE_STRING},
+    {"income", HOST_TYPE_U64},
+    {"cargo.mass", HOST_TYPE_FLOAT},
+    {"delivery.time", HOST_TYPE_U32},
+    {"planned_distance.km", HOST_TYPE_U32},
+};
+
+// What each command takes. Numbers must lie within [lo, hi]; `job` and `load` take
+// key=value arguments of their own and are parsed apart.
+struct CommandRow {
+    const char* name;
+    int call; // a Call, or -1 for load
+    size_t count;
+    double lo, hi;
+    const char* usage;
+};
+
+const CommandRow COMMANDS[] = {
+    {"load", -1, 0, 0, 0, ""},
+    {"start", (int)Call::start, 0, 0, 0, "no arguments"},
+    {"pause", (int)Call::pause, 0, 0, 0, "no arguments"},
+    {"drive", (int)Call::drive, 1, -50, 250, "one number: the target speed in km/h, from -50 to 250"},
+    {"heading", (int)Call::heading, 1, -1e9, 1e9, "one number: the heading in degrees"},
+    {"position", (int)Call::position, 3, -1e9, 1e9, "three numbers: x, y and z in metres"},
+    {"job", (int)Call::job, 0, 0, 0, ""},
+    {"event", (int)Call::event, 1, 0, 0, "one identifier"},
+    {"shutdown", (int)Call::shutdown, 0, 0, 0, "no arguments"},
+};
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Splits a line into tokens: runs of bare characters and "quoted" parts, up to white space;
+// a '#' at the start of a token begins a comment.
+bool tokenize(const std::string& line, std::vector<Token>* tokens, std::string* error)
+{
+    size_t i = 0, n = line.size();
+    for (;;) {
+        while (i < n && (line[i] == ' ' || line[i] == '\t')) i++;
+        if (i == n || line[i] == '#') return true;
+        Token t;
+        t.equals = std::string::npos;
+        bool quoted = false;
+        while (i < n && line[i] != ' ' && line[i] != '\t') {
+            char c = line[i++];
+            if (c != '"') {
+                if (c == '=' && !quoted && t.equals == std::string::npos) t.equals = t.text.size();
+                t.text += c;
+                continue;
+            }
+            quoted = true;
+            for (;;) {
+                if (i == n) {
+                    *error = "a quoted text is not closed";
+                    return false;
+                }
+                c = line[i++];
+                if (c == '"') break;
+                if (c != '\\') {
+                    t.text += c;
+                    continue;
+                }
+                char e = i < n ? line[i++] : 0;
+                if (e == '\\' || e == '"') {
+                    t.text += e;
+                } else if (e == 'n') {
+                    t.text += '\n';
+                } else if (e == 't') {
+                    t.text += '\t';
+                } else if (e == 'x' && i + 1 < n && hex_digit(line[i]) >= 0 &&
+                           hex_digit(line[i + 1]) >= 0) {
+                    char byte = (char)(hex_digit(line[i]) * 16 + hex_digit(line[i + 1]));
+                    i += 2;
+                    if (byte == 0) {
+                        *error = "\\x00 cannot be passed: the host's strings end at a NUL byte";
+                        return false;
+                    }
+                    t.text += byte;
+                } else {
+                    *error = "unknown escape in a quoted text (use \\\\, \\\", \\n, \\t or \\xHH)";
+                    return false;
+                }
+            }
+        }
+        tokens->push_back(t);
+    }
+}
+
+bool parse_double(const std::string& s, double* out)
+{
+    const char* end = s.data() + s.size();
+    std::from_chars_result r = std::from_chars(s.data(), end, *out);
+    return !s.empty() && r.ec == std::errc() && r.ptr == end;
+}
+
+bool parse_finite(const std::string& s, double lo, double hi, double* out)
+{
+    return parse_double(s, out) && std::isfinite(*out) && *out >= lo && *out <= hi;
+}
+
+bool parse_unsigned(const std::string& s, uint64_t max, uint64_t* out)
+{
+    const char* end = s.data() + s.size();
+    std::from_chars_result r = std::from_chars(s.data(), end, *out, 10);
+    return !s.empty() && r.ec == std::errc() && r.ptr == end && *out <= max;
+}
+
+std::string quote(const std::string& s) { return "'" + s + "'"; }
+
+std::string attribute_names()
+{
+    std::string names;
+    for (const AttributeRow& row : JOB_ATTRIBUTES) {
+        if (!names.empty()) names += ", ";
+        names += row.name;
+    }
+    return names;
+}
+
+bool parse_attribute(const Token& t, JobAttribute* a, std::string* error)
+{
+    if (t.equals == std::string::npos) {
+        *error = "job attribute " + quote(t.text) + " has no value; write name=value";
+        return false;
+    }
+    a->name = t.text.substr(0, t.equals);
+    std::string value = t.text.substr(t.equals + 1);
+    const AttributeRow* row = nullptr;
+    for (const AttributeRow& r : JOB_ATTRIBUTES) {
+        if (a->name == r.name) row = &r;
+    }
+    if (row == nullptr) {
+        *error = "unknown job attribute " + quote(a->name) + "; the attributes are " +
+                 attribute_names();
+        return false;
+    }
+    a->type = row->type;
+    a->integer = 0;
+    a->number = 0;
+    if (row->type == HOST_TYPE_STRING) {
+        a->text = value;
+        return true;
+    }
+    if (row->type == HOST_TYPE_FLOAT) {
+        // Not-a-number and infinities are allowed on purpose: a host may deliver them,
+        // and a reader author may want to see how the document carries them.
+        double d;
+        if (parse_double(value, &d)) {
+            a->number = (float)d;
+            return true;
+        }
+        *error = "job attribute " + quote(a->name) + " needs a number, not " + quote(value);
+        return false;
+    }
+    uint64_t max = row->type == HOST_TYPE_U32 ? UINT32_MAX : UINT64_MAX;
+    if (parse_unsigned(value, max, &a->integer)) return true;
+    *error = "job attribute " + quote(a->name) + " needs a whole number from 0 to " +
+             std::to_string(max) + ", not " + quote(value);
+    return false;
+}
+
+bool parse_load(const std::vector<Token>& args, Scenario* s, std::string* error)
+{
+    for (const Token& t : args) {
+        std::string key = t.equals == std::string::npos ? t.text : t.text.substr(0, t.equals);
+        std::string value = t.equals == std::string::npos ? "" : t.text.substr(t.equals + 1);
+        uint64_t hex = 0;
+        if (key == "interface") {
+            if (value == "1.00") {
+                s->interface_version = HOST_VERSION_1_00;
+            } else if (value == "1.01") {
+                s->interface_version = HOST_VERSION_1_01;
+            } else if (value.size() > 2 && value.compare(0, 2, "0x") == 0 &&
+                       std::from_chars(value.data() + 2, value.data() + value.size(), hex, 16).ptr ==
+                           value.data() + value.size() &&
+                       hex <= UINT32_MAX) {
+                s->interface_version = (uint32_t)hex; // lets a scenario try a refused version
+            } else {
+                *error = "interface must be 1.00, 1.01 or a hexadecimal 0x number, not " +
+                         quote(value);
+                return false;
+            }
+        } else if (key == "game" && t.equals != std::string::npos) {
+            s->game = value;
+        } else if (key == "version") {
+            size_t dot = value.find('.');
+            uint64_t major, minor;
+            if (dot == std::string::npos || !parse_unsigned(value.substr(0, dot), 0xFFFF, &major) ||
+                !parse_unsigned(value.substr(dot + 1), 0xFFFF, &minor)) {
+                *error = "version must be MAJOR.MINOR, each from 0 to 65535, not " + quote(value);
+                return false;
+            }
+            s->game_version = (uint32_t)(major << 16 | minor);
+        } else {
+            *error = "'load' takes interface=, game= and version=, not " + quote(t.text);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool parse_arguments(const CommandRow& command, const std::vector<Token>& args,
+                     ScenarioLine* out, std::string* error)
+{
+    if (out->call == Call::job) {
+        for (const Token& t : args) {
+            JobAttribute a;
+            if (!parse_attribute(t, &a, error)) return false;
+            out->attributes.push_back(a);
+        }
+        return true;
+    }
+    std::string usage = quote(command.name) + " takes " + command.usage;
+    if (args.size() != command.count) {
+        *error = usage;
+        return false;
+    }
+    if (out->call == Call::event) {
+        out->id = args[0].text;
+        return true;
+    }
+    for (size_t i = 0; i < command.count; i++) {
+        if (!parse_finite(args[i].text, command.lo, command.hi, &out->value[i])) {
+            *error = usage + "; " + quote(args[i].text) + " is not one";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool fail(ScenarioError* error, int line, const std::string& message)
+{
+    error->line = line;
+    error->message = message;
+    return false;
+}
+
+} // namespace
+
+const char* call_name(Call call)
+{
+    for (const CommandRow& row : COMMANDS) {
+        if (row.call == (int)call) return row.name;
+    }
+    return "?";
+}
+
+bool parse_scenario(const std::string& text, Scenario* out, ScenarioError* error)
+{
+    *out = Scenario();
+    size_t pos = 0;
+    int number = 0;
+    bool any_call = false;
+    double previous = 0;
+    int shutdown_line = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3; // a byte-order mark from Notepad
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        number++;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find('\0') != std::string::npos) return fail(error, number, "the line holds a NUL byte");
+
+        std::vector<Token> tokens;
+        std::string message;
+        if (!tokenize(line, &tokens, &message)) return fail(error, number, message);
+        if (tokens.empty()) continue;
+        if (shutdown_line != 0) {
+            return fail(error, number, "nothing may follow the shutdown on line " +
+                                           std::to_string(shutdown_line));
+        }
+
+        ScenarioLine l;
+        l.line = number;
+        l.value[0] = l.value[1] = l.value[2] = 0;
+        const std::string& time = tokens[0].text;
+        bool relative = !time.empty() && time[0] == '+';
+        double at;
+        if (!parse_finite(relative ? time.substr(1) : time, 0, MAX_SECONDS, &at)) {
+            return fail(error, number, "a line starts with its time in seconds (like 2.5, or +0.5 "
+                                       "after the previous line), not " + quote(time));
+        }
+        if (relative) at += previous;
+        if (at < previous) {
+            return fail(error, number, "time " + time + " comes before the previous line's; "
+                                       "lines must be in time order");
+        }
+        if (at > MAX_SECONDS) return fail(error, number, "a scenario lasts at most a day");
+        previous = at;
+        if (tokens.size() < 2) return fail(error, number, "the time is not followed by a command");
+
+        const std::string& name = tokens[1].text;
+        const CommandRow* command = nullptr;
+        for (const CommandRow& row : COMMANDS) {
+            if (name == row.name) command = &row;
+        }
+        if (command == nullptr) {
+            std::string names;
+            for (const CommandRow& row : COMMANDS) names += std::string(names.empty() ? "" : ", ") + row.name;
+            return fail(error, number, "unknown command " + quote(name) + "; the commands are " + names);
+        }
+        std::vector<Token> args(tokens.begin() + 2, tokens.end());
+        if (command->call < 0) {
+            if (any_call || at != 0) return fail(error, number, "'load' must be the first call, at time 0");
+            any_call = true;
+            if (!parse_load(args, out, &message)) return fail(error, number, message);
+            continue;
+        }
+        any_call = true;
+        l.at = at;
+        l.call = (Call)command->call;
+        if (!parse_arguments(*command, args, &l, &message)) return fail(error, number, message);
+        if (l.call == Call::shutdown) shutdown_line = number;
+        out->lines.push_back(l);
+    }
+    if (shutdown_line == 0) {
+        return fail(error, number == 0 ? 1 : number,
+                    "the scenario does not end with a 'shutdown' line");
+    }
+    return true;
+}
