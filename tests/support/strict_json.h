@@ -14,7 +14,8 @@ struct DocumentSummary {
     std::string lastEvent;
 };
 
-// "" when `doc` is a complete, strictly valid document; otherwise what is wrong with it.
+// "" when `doc` is a complete, strictly valid document that the schema accepts; otherwise
+// what is wrong with it.
 // Fills `summary` when given and the document is valid.
 std::string document_problem(const std::string& doc, DocumentSummary* summary = nullptr);
 
@@ -23,5 +24,8 @@ std::string strict_json_problem(const std::string& text);
 
 // The line rule both parsers share: "" when `doc` is one line ended by a single line feed.
 std::string document_line_problem(const std::string& doc);
+
+// The rules of docs/telemetry.schema.json, as the host simulator's reader checks them.
+std::string document_schema_problem(const std::string& doc);
 
 #endif

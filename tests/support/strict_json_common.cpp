@@ -1,5 +1,7 @@
 #include "tests/support/strict_json.h"
 
+#include "tools/hostsim/document.h"
+
 std::string document_line_problem(const std::string& doc)
 {
     if (doc.empty()) return "empty file";
@@ -7,4 +9,11 @@ std::string document_line_problem(const std::string& doc)
     size_t other = doc.find_first_of("\r\n");
     if (other != doc.size() - 1) return "line break inside the document at byte " + std::to_string(other);
     return "";
+}
+
+std::string document_schema_problem(const std::string& doc)
+{
+    DocumentView view;
+    std::string why;
+    return check_document(doc, &view, &why) ? "" : "schema: " + why;
 }

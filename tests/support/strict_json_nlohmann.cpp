@@ -34,6 +34,8 @@ std::string document_problem(const std::string& doc, DocumentSummary* summary)
     if (!j.contains("job") || !(j["job"].is_null() || j["job"].is_object())) {
         return "job is neither null nor an object";
     }
+    std::string schema = document_schema_problem(doc);
+    if (!schema.empty()) return schema;
     if (summary != nullptr) {
         summary->eventSeq = j["eventSeq"].get<uint64_t>();
         summary->paused = j["paused"].get<bool>();

@@ -35,6 +35,8 @@ std::string document_problem(const std::string& doc, DocumentSummary* summary)
     if (obj["lastEvent"].get_string().get(last)) return "lastEvent is not a string";
     simdjson::dom::element job;
     if (obj["job"].get(job) || !(job.is_null() || job.is_object())) return "job is neither null nor an object";
+    std::string schema = document_schema_problem(doc);
+    if (!schema.empty()) return schema;
     if (summary != nullptr) {
         summary->eventSeq = seq;
         summary->paused = paused;

@@ -51,21 +51,28 @@ std::string text_field(const TelemetryState& s, const JobTextField& f)
 
 TEST(StrictJson, TheJudgeRefusesWhatJsonForbids)
 {
-    const char* const bad[] = {
-        "",
-        "{\"plugin\":\"QAV\",\"eventSeq\":0,\"paused\":true,\"lastEvent\":\"\",\"job\":null}",
-        "{\"plugin\":\"QAV\",\"eventSeq\":0,\"paused\":true,\"lastEvent\":\"\",\"job\":nu",
-        "{\"plugin\":\"QAV\",\"eventSeq\":0,\"paused\":true,\"lastEvent\":\"\",\"job\":NaN}\n",
-        "{\"plugin\":\"QAV\",\"eventSeq\":0,\"paused\":true,\"lastEvent\":\"\xFF\",\"job\":null}\n",
-        "{\"plugin\":\"QAV\",\"eventSeq\":0,\"paused\":true,\"lastEvent\":\"\x01\",\"job\":null}\n",
-        "{\"plugin\":\"QAV\",\"eventSeq\":0,\"paused\":true,\"lastEvent\":\"\",\"job\":null}\r\n",
-        "{\"plugin\":\"QAV\",\"eventSeq\":0,\"paused\":true,\"lastEvent\":\"\",\"job\":null}{}\n",
-        "{\"plugin\":\"QAV\",\"eventSeq\":-1,\"paused\":true,\"lastEvent\":\"\",\"job\":null}\n",
+    const std::string good = render(full_record());
+    ASSERT_EQ(document_problem(good), "") << good;
+    auto with = [&](const char* from, const char* to) {
+        std::string doc = good;
+        size_t at = doc.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return doc.replace(at, std::strlen(from), to);
     };
-    for (const char* doc : bad) EXPECT_NE(document_problem(doc), "") << doc;
-    EXPECT_EQ(document_problem(
-                  "{\"plugin\":\"QAV\",\"eventSeq\":0,\"paused\":true,\"lastEvent\":\"\",\"job\":null}\n"),
-              "");
+    const std::string bad[] = {
+        "",
+        good.substr(0, good.size() - 1),                 // no line feed: cut short
+        good.substr(0, good.size() / 2),                 // half a document
+        with("\"speed\":0.00", "\"speed\":NaN"),
+        with("\"lastEvent\":\"\"", "\"lastEvent\":\"\xFF\""),
+        with("\"lastEvent\":\"\"", "\"lastEvent\":\"\x01\""),
+        with("}\n", "}\r\n"),
+        with("}\n", "}{}\n"),
+        with("\"eventSeq\":0", "\"eventSeq\":-1"),
+        with("\"paused\":false", "\"paused\":\"false\""),
+        with("\"gameVersion\":\"0.0\"", "\"gameVersion\":\"00.0\""), // the schema's pattern
+    };
+    for (const std::string& doc : bad) EXPECT_NE(document_problem(doc), "") << doc;
 }
 
 TEST(StrictJson, ExtremeNumbersStayValid)
