@@ -63,6 +63,11 @@ static char g_stream_buffer[8192];
 // Writes the whole document into tempPath. False when it may not be complete there.
 static bool write_temp_document()
 {
+    // Before an initialization has got as far as the paths there is nowhere to write: a host
+    // that calls shutdown (or a callback) anyway must not reach the runtime with an empty
+    // file name, which the Windows runtime treats as an invalid parameter and ends the
+    // process for.
+    if (g_state.tempPath[0] == 0) return false;
     std::FILE* file = platform_open_write(g_state.tempPath);
     if (file == NULL) return false;
     (void)std::setvbuf(file, g_stream_buffer, _IOFBF, sizeof g_stream_buffer);

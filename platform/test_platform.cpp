@@ -2,6 +2,12 @@
 
 #include "platform/posix_io.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 
 TestPlatform g_test_platform;
@@ -14,12 +20,81 @@ void test_platform_reset(const char* appdata_dir)
     g_test_platform.tick = 1000000;
 }
 
+void test_platform_arm_fault(int nth, bool persistent, int err, void (*hook)())
+{
+    g_test_platform.fault_countdown = nth;
+    g_test_platform.fault_persistent = persistent;
+    g_test_platform.fault_errno = err;
+    g_test_platform.fault_hook = hook;
+}
+
+void test_platform_clear_fault()
+{
+    g_test_platform.fault_countdown = 0;
+    g_test_platform.fault_persistent = false;
+    g_test_platform.fault_hook = NULL;
+}
+
 // One scripted failure: true when this call must fail, counting a finite script down.
 static bool take_failure(int* remaining)
 {
     if (*remaining == 0) return false;
     if (*remaining > 0) (*remaining)--;
     return true;
+}
+
+// Counts one I/O call and tells whether it must fail; sets errno when it must.
+static bool io_call_fails()
+{
+    TestPlatform& t = g_test_platform;
+    t.io_calls++;
+    bool due = false;
+    if (t.fault_countdown > 0) {
+        due = --t.fault_countdown == 0;
+        // Persistent from the first failure on: keep the countdown "fired" at -1.
+        if (due && t.fault_persistent) t.fault_countdown = -1;
+    } else if (t.fault_countdown < 0) {
+        due = true;
+    }
+    if (!due) return false;
+    t.faults_fired++;
+    if (t.fault_hook != NULL) t.fault_hook();
+    if (t.fault_errno == 0) return false;
+    errno = t.fault_errno;
+    return true;
+}
+
+static ssize_t stepped_write(void* cookie, const char* buf, size_t n)
+{
+    int fd = (int)(intptr_t)cookie;
+    if (io_call_fails()) {
+        int err = errno;
+        (void)!write(fd, buf, n / 2);
+        errno = err;
+        return -1;
+    }
+    size_t done = 0;
+    while (done < n) {
+        ssize_t w = write(fd, buf + done, n - done);
+        if (w < 0) return done > 0 ? (ssize_t)done : -1;
+        done += (size_t)w;
+    }
+    return (ssize_t)done;
+}
+
+static int stepped_close(void* cookie)
+{
+    int fd = (int)(intptr_t)cookie;
+    if (io_call_fails()) {
+        // Writes the system had only accepted are lost at the close that reports the error.
+        int err = errno;
+        off_t size = lseek(fd, 0, SEEK_END);
+        if (size > 0) (void)!ftruncate(fd, size / 2);
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return close(fd);
 }
 
 bool platform_local_appdata(path_char* out)
@@ -30,10 +105,22 @@ bool platform_local_appdata(path_char* out)
 
 void platform_create_directory(const path_char* path) { posix_create_directory(path); }
 
+// The Windows runtime ends the process when asked to open an empty file name (an invalid
+// parameter, not a failed open): so does this platform, so that tests catch such a call.
+static void refuse_empty_path(const path_char* path)
+{
+    if (path[0] == 0) {
+        std::fprintf(stderr, "test platform: a file operation on an empty path\n");
+        std::abort();
+    }
+}
+
 std::FILE* platform_open_write(const path_char* path)
 {
+    refuse_empty_path(path);
     g_test_platform.opens++;
     if (take_failure(&g_test_platform.open_failures)) return NULL;
+    if (io_call_fails()) return NULL;
     if (g_test_platform.disk_full) {
         // Create the file as the real open would, then hand out a stream on /dev/full so
         // that every write and flush fails with ENOSPC.
@@ -42,13 +129,28 @@ std::FILE* platform_open_write(const path_char* path)
         std::fclose(f);
         return std::fopen("/dev/full", "wb");
     }
-    return posix_open_write(path);
+    char native[PLATFORM_PATH_MAX * 4];
+    if (!posix_native_path(path, native, sizeof native)) return NULL;
+    int fd = open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return NULL;
+    cookie_io_functions_t io = {NULL, stepped_write, NULL, stepped_close};
+    std::FILE* f = fopencookie((void*)(intptr_t)fd, "wb", io);
+    if (f == NULL) {
+        close(fd);
+        return NULL;
+    }
+    // Unbuffered: every chunk the writer hands over is one write call to step through.
+    setvbuf(f, NULL, _IONBF, 0);
+    return f;
 }
 
 bool platform_replace(const path_char* from, const path_char* to)
 {
+    refuse_empty_path(from);
+    refuse_empty_path(to);
     g_test_platform.replaces++;
     if (take_failure(&g_test_platform.replace_failures)) return false;
+    if (io_call_fails()) return false;
     return posix_replace(from, to);
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both QAV builds and runs every test: the native unit tests (ASan + UBSan) and the
-# real QAV.dll under Wine.
+# torn-read stress, the real QAV.dll under Wine, and a bounded libFuzzer run (clang, ASan +
+# UBSan; QAV_FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -13,3 +14,7 @@ ctest --preset native -j "$jobs"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows
+
+cmake --preset fuzz -DQAV_FUZZ_SECONDS="${QAV_FUZZ_SECONDS:-60}" >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+ctest --preset fuzz

@@ -42,3 +42,16 @@ void PluginTest::init(uint32_t version, const char* game)
     HostInitParams p = host.params(game, 0x00010012);
     ASSERT_EQ(scs_telemetry_init(version, &p), HOST_RESULT_OK);
 }
+
+std::string PluginTest::current_document(uint64_t written) const
+{
+    return render_to_string(
+        [&](JsonOut* out) { render_snapshot(out, &g_state, g_test_platform.pid, written); });
+}
+
+uint64_t written_of(const std::string& doc)
+{
+    size_t at = doc.find("\"written\":");
+    if (at == std::string::npos) return 0;
+    return std::strtoull(doc.c_str() + at + 10, nullptr, 10);
+}

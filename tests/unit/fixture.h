@@ -4,6 +4,7 @@
 #define QAV_TESTS_UNIT_FIXTURE_H
 
 #include "output/json_out.h"
+#include "output/snapshot.h"
 #include "platform/test_platform.h"
 #include "state/telemetry_state.h"
 #include "tests/support/fake_host.h"
@@ -52,6 +53,12 @@ protected:
     FakeHost host;
 
     std::string document() const { return read_file(doc_path); }
+
+    // The document the record holds now, as a write at tick `written` renders it.
+    std::string current_document(uint64_t written) const;
 };
+
+// The `written` member of a document; 0 when it has none.
+uint64_t written_of(const std::string& doc);
 
 #endif

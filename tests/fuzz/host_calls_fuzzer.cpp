@@ -1,0 +1,282 @@
+// libFuzzer harness: the input bytes become a sequence of host calls (initializations with
+// any version and identifier, shutdowns, frame ends on the scripted clock, pause changes,
+// channel values with any type tag and any payload, configurations with any names, types
+// and strings, gameplay events, event numbers nobody registered, and I/O faults). After
+// every call the document the record gives now, and the one on disk, must be strict,
+// valid UTF-8 JSON; ASan and UBSan watch every call.
+//
+// Input format, read front to back so that seeds can be written by hand: one op byte, then
+// that op's operands. A text is a length byte (255: a 16-bit length follows) and its bytes.
+#include "output/pacing.h"
+#include "output/snapshot.h"
+#include "platform/test_platform.h"
+#include "state/handlers.h"
+#include "state/telemetry_state.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/strict_json.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
+                                                        const HostInitParams* params);
+extern "C" void QAV_HOSTAPI scs_telemetry_shutdown();
+
+namespace {
+
+struct Input {
+    const uint8_t* data;
+    size_t size, at;
+
+    bool more() const { return at < size; }
+    uint8_t byte() { return at < size ? data[at++] : 0; }
+    uint32_t u16() { return byte() | (uint32_t)byte() << 8; }
+    uint32_t u32() { return u16() | u16() << 16; }
+    void bytes(void* out, size_t n)
+    {
+        std::memset(out, 0, n);
+        size_t take = n < size - at ? n : size - at;
+        std::memcpy(out, data + at, take);
+        at += take;
+    }
+    std::string text()
+    {
+        size_t n = byte();
+        if (n == 255) n = u16();
+        if (n > size - at) n = size - at;
+        std::string s((const char*)data + at, n);
+        at += n;
+        return s;
+    }
+};
+
+const char* const KNOWN_NAMES[] = {
+    "job", "cargo", "cargo.id", "source.city", "source.city.id", "source.company",
+    "source.company.id", "destination.city", "destination.city.id", "destination.company",
+    "destination.company.id", "income", "cargo.mass", "delivery.time", "planned_distance.km", ""};
+
+const uint32_t TYPE_TAGS[] = {HOST_TYPE_U32, HOST_TYPE_U64, HOST_TYPE_FLOAT,
+                              HOST_TYPE_PLACEMENT, HOST_TYPE_STRING};
+
+const char* const CHANNELS[] = {"game.time", "truck.world.placement", "truck.speed"};
+const HostChannelCallback CHANNEL_HANDLERS[] = {on_game_time, on_truck_placement, on_truck_speed};
+
+std::string g_dir, g_doc_path;
+std::deque<std::string> g_texts; // keeps the host's strings alive during a call
+
+// A string the host hands over: null, a known name, or bytes from the input.
+const char* host_text(Input& in)
+{
+    uint8_t kind = in.byte();
+    if (kind % 8 == 0) return nullptr;
+    if (kind % 8 <= 3) return KNOWN_NAMES[in.byte() % (sizeof KNOWN_NAMES / sizeof KNOWN_NAMES[0])];
+    g_texts.push_back(in.text());
+    return g_texts.back().c_str();
+}
+
+uint32_t type_tag(Input& in)
+{
+    uint8_t t = in.byte();
+    if (t < 0xF0) return TYPE_TAGS[t % 5];
+    return in.u32(); // any tag at all
+}
+
+HostValue host_value(Input& in)
+{
+    HostValue v;
+    std::memset(&v, 0, sizeof v);
+    v.type = type_tag(in);
+    in.bytes(&v.value, sizeof v.value); // any payload: non-finite doubles and floats too
+    if (v.type == HOST_TYPE_STRING) v.value.string = host_text(in);
+    return v;
+}
+
+// A document already judged valid need not be judged again: most steps change neither.
+void check(const char* what, const std::string& doc, std::string* last_valid)
+{
+    if (doc == *last_valid) return;
+    std::string problem = document_problem(doc);
+    if (problem.empty()) {
+        *last_valid = doc;
+        return;
+    }
+    std::fprintf(stderr, "%s: %s\n%s\n", what, problem.c_str(), doc.c_str());
+    std::abort();
+}
+
+std::string rendered()
+{
+    char* data = nullptr;
+    size_t size = 0;
+    std::FILE* f = open_memstream(&data, &size);
+    JsonOut out;
+    json_begin(&out, f);
+    render_snapshot(&out, &g_state, g_test_platform.pid, g_test_platform.tick);
+    json_end(&out);
+    std::fclose(f);
+    std::string s(data, size);
+    free(data);
+    return s;
+}
+
+void check_documents()
+{
+    static std::string last_rendered, last_published;
+    check("the record's document", rendered(), &last_rendered);
+    std::FILE* f = std::fopen(g_doc_path.c_str(), "rb");
+    if (f == nullptr) return;
+    std::string doc;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) doc.append(buf, n);
+    std::fclose(f);
+    check("the published document", doc, &last_published);
+}
+
+void deliver_event(FakeHost& host, Input& in, uint32_t event, const void* info)
+{
+    // Through the callbacks the host holds, or straight to the handlers, as a host with
+    // stale pointers after a failed initialization would.
+    if (in.byte() % 4 != 0) {
+        host.event(event, info);
+        return;
+    }
+    switch (event) {
+    case HOST_EVENT_FRAME_END: on_frame_end(event, info, nullptr); break;
+    case HOST_EVENT_CONFIGURATION: on_configuration(event, info, nullptr); break;
+    case HOST_EVENT_GAMEPLAY: on_gameplay_event(event, info, nullptr); break;
+    default: on_pause_change(event, info, nullptr); break;
+    }
+}
+
+void remove_folder()
+{
+    std::remove(g_doc_path.c_str());
+    std::remove((g_doc_path + ".tmp").c_str());
+    rmdir((g_dir + "/QAV").c_str());
+    rmdir(g_dir.c_str());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // Every step may write a file: a folder in memory when the machine has one.
+    char shm[] = "/dev/shm/qav-fuzz-XXXXXX";
+    char tmp[] = "/tmp/qav-fuzz-XXXXXX";
+    char* tmpl = mkdtemp(shm) != nullptr ? shm : mkdtemp(tmp);
+    if (tmpl == nullptr) std::abort();
+    g_dir = tmpl;
+    g_doc_path = g_dir + "/QAV/telemetry.json";
+    std::atexit(remove_folder);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Input in = {data, size, 0};
+    // A fresh load: the record all zero, no document yet, a working machine.
+    test_platform_reset(g_dir.c_str());
+    std::memset(&g_state, 0, sizeof g_state);
+    std::remove(g_doc_path.c_str());
+    std::remove((g_doc_path + ".tmp").c_str());
+    FakeHost host;
+    g_fake_host = &host;
+
+    for (int step = 0; in.more() && step < 200; step++) {
+        g_texts.clear();
+        switch (in.byte() % 10) {
+        case 0: { // initialization
+            uint8_t how = in.byte();
+            uint32_t version = how & 1 ? HOST_VERSION_1_01 : HOST_VERSION_1_00;
+            if ((how & 6) == 6) version = in.u32();
+            host.registrations.clear();
+            host.with_log = how & 8;
+            host.refuse_event = how & 16 ? in.byte() % 8 : 0;
+            g_test_platform.appdata_fails = (how & 0xE0) == 0xE0;
+            const char* game = host_text(in);
+            HostInitParams p = host.params(game, in.u32());
+            (void)scs_telemetry_init(version, (how & 0xE0) == 0xC0 ? nullptr : &p);
+            g_test_platform.appdata_fails = false;
+            break;
+        }
+        case 1: scs_telemetry_shutdown(); break;
+        case 2:
+            g_test_platform.tick += in.u16();
+            deliver_event(host, in, HOST_EVENT_FRAME_END, nullptr);
+            break;
+        case 3: deliver_event(host, in, in.byte() & 1 ? HOST_EVENT_PAUSED : HOST_EVENT_STARTED, nullptr); break;
+        case 4: { // a channel value, or none
+            uint8_t which = in.byte();
+            HostValue v = host_value(in);
+            const HostValue* value = which & 0x80 ? nullptr : &v;
+            if (which & 0x40) {
+                CHANNEL_HANDLERS[which % 3](CHANNELS[which % 3], HOST_NO_INDEX, value, nullptr);
+            } else if (value == nullptr) {
+                host.channel_null(CHANNELS[which % 3]);
+            } else {
+                host.channel(CHANNELS[which % 3], v);
+            }
+            break;
+        }
+        case 5: { // a configuration: any id, any attributes
+            HostConfiguration config;
+            config.id = host_text(in);
+            uint8_t count = in.byte();
+            std::vector<HostNamedValue> attrs;
+            for (uint8_t i = 0; i < count % 40 && in.more(); i++) {
+                const char* name = host_text(in);
+                if (name == nullptr) name = ""; // a null name would end the array here
+                HostNamedValue a;
+                std::memset(&a, 0, sizeof a);
+                a.name = name;
+                a.value = host_value(in);
+                attrs.push_back(a);
+            }
+            attrs.push_back(host_attributes_end());
+            config.attributes = count == 0xFF ? nullptr : attrs.data();
+            deliver_event(host, in, HOST_EVENT_CONFIGURATION, &config);
+            break;
+        }
+        case 6: { // a gameplay event
+            HostGameplayEvent e = {host_text(in), nullptr};
+            deliver_event(host, in, HOST_EVENT_GAMEPLAY, in.byte() & 1 ? nullptr : &e);
+            break;
+        }
+        case 7: { // any event number to any callback the host holds
+            uint32_t event = in.u32();
+            uint8_t which = in.byte();
+            HostConfiguration config = {host_text(in), nullptr};
+            for (size_t i = 0; i < host.registrations.size(); i++) {
+                const HostRegistration& r = host.registrations[(i + which) % host.registrations.size()];
+                if (r.is_channel) continue;
+                r.on_event(event, which & 1 ? nullptr : &config, r.context);
+                break;
+            }
+            break;
+        }
+        case 8: { // an I/O fault from here on, or the machine working again
+            uint8_t f = in.byte();
+            if (f & 0x80) {
+                test_platform_clear_fault();
+                g_test_platform.disk_full = false;
+            } else {
+                test_platform_arm_fault(1 + f % 8, f & 8, EIO, nullptr);
+                g_test_platform.disk_full = f & 0x40;
+            }
+            break;
+        }
+        default: g_test_platform.tick += (uint64_t)in.u32() << 16; break; // a long stall
+        }
+        check_documents();
+    }
+    g_fake_host = nullptr;
+    return 0;
+}
