@@ -13,6 +13,7 @@
 #include "state/handlers.h"
 #include "state/telemetry_state.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/render.h"
 #include "tests/support/strict_json.h"
 
 #include <errno.h>
@@ -113,17 +114,9 @@ void check(const char* what, const std::string& doc, std::string* last_valid)
 
 std::string rendered()
 {
-    char* data = nullptr;
-    size_t size = 0;
-    std::FILE* f = open_memstream(&data, &size);
-    JsonOut out;
-    json_begin(&out, f);
-    render_snapshot(&out, &g_state, g_test_platform.pid, g_test_platform.tick);
-    json_end(&out);
-    std::fclose(f);
-    std::string s(data, size);
-    free(data);
-    return s;
+    return render_to_string([](JsonOut* out) {
+        render_snapshot(out, &g_state, g_test_platform.pid, g_test_platform.tick);
+    });
 }
 
 void check_documents()

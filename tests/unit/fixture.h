@@ -8,6 +8,7 @@
 #include "platform/test_platform.h"
 #include "state/telemetry_state.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/render.h"
 
 #include <gtest/gtest.h>
 
@@ -22,22 +23,6 @@ extern "C" void QAV_HOSTAPI scs_telemetry_shutdown();
 
 std::string read_file(const std::string& path); // "<missing>" when it cannot be read
 bool file_exists(const std::string& path);
-
-// Renders what `write` produces through a JsonOut into a string.
-template <typename F> std::string render_to_string(F write)
-{
-    char* data = nullptr;
-    size_t size = 0;
-    std::FILE* f = open_memstream(&data, &size);
-    JsonOut out;
-    json_begin(&out, f);
-    write(&out);
-    json_end(&out);
-    std::fclose(f);
-    std::string s(data, size);
-    free(data);
-    return s;
-}
 
 class PluginTest : public ::testing::Test {
 protected:

@@ -1,0 +1,28 @@
+// Renders through the document writer into memory, for tests that judge the bytes without
+// going through a file (native builds only: it uses POSIX open_memstream).
+#ifndef QAV_TESTS_SUPPORT_RENDER_H
+#define QAV_TESTS_SUPPORT_RENDER_H
+
+#include "output/json_out.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// Renders what `write` produces through a JsonOut into a string.
+template <typename F> std::string render_to_string(F write)
+{
+    char* data = nullptr;
+    size_t size = 0;
+    std::FILE* f = open_memstream(&data, &size);
+    JsonOut out;
+    json_begin(&out, f);
+    write(&out);
+    json_end(&out);
+    std::fclose(f);
+    std::string s(data, size);
+    std::free(data);
+    return s;
+}
+
+#endif
