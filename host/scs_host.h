@@ -100,6 +100,12 @@ typedef host_result_t(QAV_HOSTAPI* HostRegisterChannelFn)(const char* name, uint
                                                           HostChannelCallback callback,
                                                           void* context);
 
+struct HostInitParams;
+
+// The two exports a plug-in offers, as the host finds them by name.
+typedef host_result_t(QAV_HOSTAPI* HostInitFn)(uint32_t version, const HostInitParams* params);
+typedef void(QAV_HOSTAPI* HostShutdownFn)();
+
 // What the host passes to scs_telemetry_init. Members QAV never reads are kept as
 // placeholders only so that the ones it does read sit at the host's offsets.
 struct HostInitParams {

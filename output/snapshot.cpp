@@ -1,6 +1,59 @@
 #include "output/snapshot.h"
 
 #include "platform/platform.h"
+#include "state/vocabulary.h"
+
+#include <cstring>
+
+// `,"key":`, without the comma for an object's first member.
+static void write_key(JsonOut* out, const char* key, bool first)
+{
+    if (first) {
+        JSON_LIT(out, "\"");
+    } else {
+        JSON_LIT(out, ",\"");
+    }
+    json_bytes(out, key, std::strlen(key));
+    JSON_LIT(out, "\":");
+}
+
+// One channel or job attribute, from its record field, formatted by its value type.
+static void write_value(JsonOut* out, const TelemetryState* s, const VocabularyRow* row)
+{
+    const char* field = (const char*)s + row->offset;
+    switch (row->type) {
+    case HOST_TYPE_STRING: write_json_string(out, field); break;
+    case HOST_TYPE_PLACEMENT: {
+        const Position* p = (const Position*)field;
+        JSON_LIT(out, "{\"x\":");
+        json_fixed(out, p->x, row->decimals);
+        JSON_LIT(out, ",\"y\":");
+        json_fixed(out, p->y, row->decimals);
+        JSON_LIT(out, ",\"z\":");
+        json_fixed(out, p->z, row->decimals);
+        JSON_LIT(out, "}");
+        break;
+    }
+    case HOST_TYPE_FLOAT: {
+        float f;
+        std::memcpy(&f, field, sizeof f);
+        json_fixed(out, (double)f, row->decimals);
+        break;
+    }
+    case HOST_TYPE_U64: {
+        uint64_t v;
+        std::memcpy(&v, field, sizeof v);
+        json_u64(out, v);
+        break;
+    }
+    default: {
+        uint32_t v;
+        std::memcpy(&v, field, sizeof v);
+        json_u64(out, v);
+        break;
+    }
+    }
+}
 
 void render_snapshot(JsonOut* out, const TelemetryState* s, uint32_t pid, uint64_t tick)
 {
@@ -15,33 +68,20 @@ void render_snapshot(JsonOut* out, const TelemetryState* s, uint32_t pid, uint64
     JSON_LIT(out, ".");
     json_u64(out, s->gameVersion & 0xFFFFu);
     if (s->paused) {
-        JSON_LIT(out, "\",\"paused\":true,\"gameTime\":");
+        JSON_LIT(out, "\",\"paused\":true");
     } else {
-        JSON_LIT(out, "\",\"paused\":false,\"gameTime\":");
+        JSON_LIT(out, "\",\"paused\":false");
     }
-    json_u64(out, s->gameTime);
-    JSON_LIT(out, ",\"position\":{\"x\":");
-    json_fixed(out, s->position.x, 2);
-    JSON_LIT(out, ",\"y\":");
-    json_fixed(out, s->position.y, 2);
-    JSON_LIT(out, ",\"z\":");
-    json_fixed(out, s->position.z, 2);
-    JSON_LIT(out, "},\"speed\":");
-    json_fixed(out, (double)s->speed, 2);
+    for (const VocabularyRow& row : HOST_CHANNELS) {
+        write_key(out, row.key, false);
+        write_value(out, s, &row);
+    }
     if (s->hasJob) {
         JSON_LIT(out, ",\"job\":{");
-        for (const JobTextField& f : JOB_TEXT_FIELDS) {
-            json_bytes(out, f.piece, f.piece_len);
-            write_json_string(out, (const char*)s + f.offset);
+        for (const VocabularyRow& row : JOB_ATTRIBUTES) {
+            write_key(out, row.key, &row == &JOB_ATTRIBUTES[0]);
+            write_value(out, s, &row);
         }
-        JSON_LIT(out, ",\"income\":");
-        json_u64(out, s->income);
-        JSON_LIT(out, ",\"cargoMass\":");
-        json_fixed(out, (double)s->cargoMass, 1);
-        JSON_LIT(out, ",\"deliveryTime\":");
-        json_u64(out, s->deliveryTime);
-        JSON_LIT(out, ",\"plannedKm\":");
-        json_u64(out, s->plannedKm);
         JSON_LIT(out, "}");
     } else {
         JSON_LIT(out, ",\"job\":null");
@@ -53,13 +93,6 @@ void render_snapshot(JsonOut* out, const TelemetryState* s, uint32_t pid, uint64
     JSON_LIT(out, "}\n");
 }
 
-// The stream's buffer: large enough for the largest document (about 6.9 KB, every text full
-// of escapes and every number at its longest), so each write is one system call, and ours,
-// so the runtime neither allocates one nor asks the file system for its preferred size.
-// Measured against the bare system calls, the runtime's own 4 KB buffer cost a second
-// write call for a large document and 5 to 8 percent in all.
-static char g_stream_buffer[8192];
-
 // Writes the whole document into tempPath. False when it may not be complete there.
 static bool write_temp_document()
 {
@@ -70,7 +103,6 @@ static bool write_temp_document()
     if (g_state.tempPath[0] == 0) return false;
     std::FILE* file = platform_open_write(g_state.tempPath);
     if (file == NULL) return false;
-    (void)std::setvbuf(file, g_stream_buffer, _IOFBF, sizeof g_stream_buffer);
     JsonOut out;
     json_begin(&out, file);
     render_snapshot(&out, &g_state, platform_process_id(), platform_tick_ms());

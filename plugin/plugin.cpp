@@ -1,6 +1,7 @@
 // QAV's boundary towards the host: the two exports the host looks up by name, and the
 // order in which initialization sets the plug-in up. Everything after initialization happens
 // in the handlers the host calls back.
+#include "plugin/exports.h"
 #include "plugin/registration.h"
 
 #include "output/pacing.h"
@@ -9,19 +10,13 @@
 #include "state/handlers.h"
 #include "state/telemetry_state.h"
 
-#if defined(_WIN32)
-#define QAV_EXPORT // exported by name through QAV.def, undecorated
-#else
-#define QAV_EXPORT __attribute__((visibility("default")))
-#endif
-
 static const char LOAD_MESSAGE[] =
     "[QAV] Qavelin telemetry plugin 1.0.0 loaded - press CTRL+G for the QAV overlay";
 static const char CORE_REFUSED_MESSAGE[] = "[QAV] could not register core events";
 
-#define CORE_EVENT(event, handler) {true, false, event, handler, NULL, 0, NULL}
-#define EVENT(event, needs_1_01, handler) {false, needs_1_01, event, handler, NULL, 0, NULL}
-#define CHANNEL(name, type, handler) {false, false, 0, NULL, name, type, handler}
+#define CORE_EVENT(event, handler) {true, false, event, handler, NULL, NULL}
+#define EVENT(event, needs_1_01, handler) {false, needs_1_01, event, handler, NULL, NULL}
+#define CHANNEL(channel, handler) {false, false, 0, NULL, &HOST_CHANNELS[channel], handler}
 
 // Core rows first: without them nothing would ever be written. Among the optional rows the
 // job and gameplay events come before the channels.
@@ -31,9 +26,9 @@ static const RegistrationRow REGISTRATIONS[] = {
     CORE_EVENT(HOST_EVENT_STARTED, on_pause_change),
     EVENT(HOST_EVENT_CONFIGURATION, false, on_configuration),
     EVENT(HOST_EVENT_GAMEPLAY, true, on_gameplay_event),
-    CHANNEL("game.time", HOST_TYPE_U32, on_game_time),
-    CHANNEL("truck.world.placement", HOST_TYPE_PLACEMENT, on_truck_placement),
-    CHANNEL("truck.speed", HOST_TYPE_FLOAT, on_truck_speed),
+    CHANNEL(CHANNEL_GAME_TIME, on_game_time),
+    CHANNEL(CHANNEL_TRUCK_PLACEMENT, on_truck_placement),
+    CHANNEL(CHANNEL_TRUCK_SPEED, on_truck_speed),
 };
 
 static void log_message(const char* message)
@@ -53,8 +48,9 @@ host_result_t register_rows(const RegistrationRow* rows, size_t count, uint32_t 
                 result = params->register_for_event(row->event, row->on_event, NULL);
             }
         } else if (params->register_for_channel != NULL) {
-            result = params->register_for_channel(row->channel, HOST_NO_INDEX, row->type,
-                                                  HOST_NO_FLAGS, row->on_channel, NULL);
+            result = params->register_for_channel(row->channel->host_name, HOST_NO_INDEX,
+                                                  row->channel->type, HOST_NO_FLAGS,
+                                                  row->on_channel, NULL);
         }
         if (row->core && result != HOST_RESULT_OK) {
             log_message(CORE_REFUSED_MESSAGE);
@@ -81,8 +77,8 @@ static bool path_join(path_char* out, const path_char* base, const char* suffix)
     return true;
 }
 
-extern "C" QAV_EXPORT host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
-                                                                   const HostInitParams* params)
+extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
+                                                        const HostInitParams* params)
 {
     if (version != HOST_VERSION_1_00 && version != HOST_VERSION_1_01) {
         return HOST_RESULT_UNSUPPORTED;
@@ -120,7 +116,7 @@ extern "C" QAV_EXPORT host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t vers
     return HOST_RESULT_OK;
 }
 
-extern "C" QAV_EXPORT void QAV_HOSTAPI scs_telemetry_shutdown()
+extern "C" void QAV_HOSTAPI scs_telemetry_shutdown()
 {
     g_state.paused = 1;
     g_state.hasJob = 0;

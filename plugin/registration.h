@@ -6,6 +6,7 @@
 #define QAV_PLUGIN_REGISTRATION_H
 
 #include "host/scs_host.h"
+#include "state/vocabulary.h"
 
 #include <cstddef>
 
@@ -14,8 +15,7 @@ struct RegistrationRow {
     bool needs_1_01;               // only asked for from interface 1.01 on
     uint32_t event;                // event rows: the event number
     HostEventCallback on_event;    // event rows: the handler; null for a channel row
-    const char* channel;           // channel rows: the channel name
-    uint32_t type;                 // channel rows: the value type asked for
+    const VocabularyRow* channel;  // channel rows: the channel's name and value type
     HostChannelCallback on_channel;
 };
 

@@ -4,6 +4,14 @@
 #include "state/handlers.h"
 
 #include "state/telemetry_state.h"
+#include "state/vocabulary.h"
+
+static void store_channel(int channel, const HostValue* value)
+{
+    const VocabularyRow* row = &HOST_CHANNELS[channel];
+    if (value == NULL || value->type != row->type) return;
+    store_value(&g_state, row, value);
+}
 
 void QAV_HOSTAPI on_game_time(const char* name, uint32_t index, const HostValue* value,
                               void* context)
@@ -11,8 +19,7 @@ void QAV_HOSTAPI on_game_time(const char* name, uint32_t index, const HostValue*
     (void)name;
     (void)index;
     (void)context;
-    if (value == NULL || value->type != HOST_TYPE_U32) return;
-    g_state.gameTime = value->value.u32;
+    store_channel(CHANNEL_GAME_TIME, value);
 }
 
 void QAV_HOSTAPI on_truck_placement(const char* name, uint32_t index, const HostValue* value,
@@ -21,10 +28,7 @@ void QAV_HOSTAPI on_truck_placement(const char* name, uint32_t index, const Host
     (void)name;
     (void)index;
     (void)context;
-    if (value == NULL || value->type != HOST_TYPE_PLACEMENT) return;
-    g_state.position.x = value->value.placement.x;
-    g_state.position.y = value->value.placement.y;
-    g_state.position.z = value->value.placement.z;
+    store_channel(CHANNEL_TRUCK_PLACEMENT, value);
 }
 
 void QAV_HOSTAPI on_truck_speed(const char* name, uint32_t index, const HostValue* value,
@@ -33,6 +37,5 @@ void QAV_HOSTAPI on_truck_speed(const char* name, uint32_t index, const HostValu
     (void)name;
     (void)index;
     (void)context;
-    if (value == NULL || value->type != HOST_TYPE_FLOAT) return;
-    g_state.speed = value->value.f32;
+    store_channel(CHANNEL_TRUCK_SPEED, value);
 }

@@ -4,43 +4,17 @@
 #include "state/handlers.h"
 
 #include "state/telemetry_state.h"
+#include "state/vocabulary.h"
 
 #include <cstring>
 
-struct JobNumberField {
-    const char* attribute;
-    uint32_t type;
-    size_t offset; // of the field in TelemetryState
-};
-
-static const JobNumberField JOB_NUMBER_FIELDS[] = {
-    {"income", HOST_TYPE_U64, offsetof(TelemetryState, income)},
-    {"cargo.mass", HOST_TYPE_FLOAT, offsetof(TelemetryState, cargoMass)},
-    {"delivery.time", HOST_TYPE_U32, offsetof(TelemetryState, deliveryTime)},
-    {"planned_distance.km", HOST_TYPE_U32, offsetof(TelemetryState, plannedKm)},
-};
-
-static void take_attribute(const HostNamedValue* attr)
+// The attribute's row, when both its name and its value type match one.
+static const VocabularyRow* job_row(const HostNamedValue* attr)
 {
-    char* record = (char*)&g_state;
-    if (attr->value.type == HOST_TYPE_STRING) {
-        for (const JobTextField& f : JOB_TEXT_FIELDS) {
-            if (std::strcmp(attr->name, f.attribute) == 0) {
-                text_store(record + f.offset, f.cap, attr->value.value.string);
-                return;
-            }
-        }
-        return;
+    for (const VocabularyRow& row : JOB_ATTRIBUTES) {
+        if (attr->value.type == row.type && std::strcmp(attr->name, row.host_name) == 0) return &row;
     }
-    for (const JobNumberField& f : JOB_NUMBER_FIELDS) {
-        if (attr->value.type != f.type || std::strcmp(attr->name, f.attribute) != 0) continue;
-        switch (f.type) {
-        case HOST_TYPE_U64: std::memcpy(record + f.offset, &attr->value.value.u64, 8); break;
-        case HOST_TYPE_FLOAT: std::memcpy(record + f.offset, &attr->value.value.f32, 4); break;
-        default: std::memcpy(record + f.offset, &attr->value.value.u32, 4); break;
-        }
-        return;
-    }
+    return NULL;
 }
 
 void QAV_HOSTAPI on_configuration(uint32_t event, const void* info, void* context)
@@ -65,7 +39,10 @@ void QAV_HOSTAPI on_configuration(uint32_t event, const void* info, void* contex
     }
     // Nothing is cleared first: an attribute the new job leaves out keeps its earlier value,
     // and a name given twice ends with the later entry.
-    for (; attr->name != NULL; attr++) take_attribute(attr);
+    for (; attr->name != NULL; attr++) {
+        const VocabularyRow* row = job_row(attr);
+        if (row != NULL) store_value(&g_state, row, &attr->value);
+    }
     g_state.hasJob = 1;
     g_state.steady = 0;
 }

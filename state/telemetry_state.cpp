@@ -1,25 +1,10 @@
 #include "state/telemetry_state.h"
 
+#include "state/vocabulary.h"
+
 #include <cstring>
 
 TelemetryState g_state;
-
-#define JOB_TEXT(attribute, piece, field)                                                     \
-    {attribute, piece, sizeof(piece) - 1, offsetof(TelemetryState, field),                   \
-     sizeof(((TelemetryState*)0)->field)}
-
-const JobTextField JOB_TEXT_FIELDS[JOB_TEXT_FIELD_COUNT] = {
-    JOB_TEXT("cargo", "\"cargo\":", cargo),
-    JOB_TEXT("cargo.id", ",\"cargoId\":", cargoId),
-    JOB_TEXT("source.city", ",\"sourceCity\":", sourceCity),
-    JOB_TEXT("source.city.id", ",\"sourceCityId\":", sourceCityId),
-    JOB_TEXT("source.company", ",\"sourceCompany\":", sourceCompany),
-    JOB_TEXT("source.company.id", ",\"sourceCompanyId\":", sourceCompanyId),
-    JOB_TEXT("destination.city", ",\"destinationCity\":", destinationCity),
-    JOB_TEXT("destination.city.id", ",\"destinationCityId\":", destinationCityId),
-    JOB_TEXT("destination.company", ",\"destinationCompany\":", destinationCompany),
-    JOB_TEXT("destination.company.id", ",\"destinationCompanyId\":", destinationCompanyId),
-};
 
 static bool is_utf8_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
@@ -47,4 +32,15 @@ void state_reset(TelemetryState* state)
     char* first = (char*)state + offsetof(TelemetryState, game);
     char* end = (char*)state + offsetof(TelemetryState, eventSeq) + sizeof state->eventSeq;
     std::memset(first, 0, (size_t)(end - first));
+}
+
+void store_value(TelemetryState* state, const VocabularyRow* row, const HostValue* value)
+{
+    char* field = (char*)state + row->offset;
+    switch (row->type) {
+    case HOST_TYPE_STRING: text_store(field, row->size, value->value.string); break;
+    // The host's placement starts with the position's three doubles, as Position does.
+    case HOST_TYPE_PLACEMENT: std::memcpy(field, &value->value.placement, sizeof(Position)); break;
+    default: std::memcpy(field, &value->value, row->size); break; // a number of the field's size
+    }
 }

@@ -19,24 +19,25 @@ struct TelemetryState {
     char game[16];                  // game identifier reported by the host
     uint32_t gameVersion;           // major in the high 16 bits, minor in the low 16
     uint32_t paused;                // simulation paused (true until the host says started)
-    uint32_t gameTime;              // "game.time" channel
-    Position position;              // "truck.world.placement" channel
-    float speed;                    // "truck.speed" channel, as delivered
+    // The channels and job attributes, filled from the host's rows in state/vocabulary.h.
+    uint32_t gameTime;              // game clock, as the host delivers it
+    Position position;              // the truck's world position
+    float speed;                    // the truck's speed, as delivered
     uint32_t hasJob;                // a delivery job is active
-    char cargo[128];                // job attribute "cargo"
-    char cargoId[64];               // "cargo.id"
-    char sourceCity[96];            // "source.city"
-    char sourceCityId[64];          // "source.city.id"
-    char sourceCompany[96];         // "source.company"
-    char sourceCompanyId[64];       // "source.company.id"
-    char destinationCity[96];       // "destination.city"
-    char destinationCityId[64];     // "destination.city.id"
-    char destinationCompany[96];    // "destination.company"
-    char destinationCompanyId[64];  // "destination.company.id"
-    uint64_t income;                // "income"
-    float cargoMass;                // "cargo.mass"
-    uint32_t deliveryTime;          // "delivery.time"
-    uint32_t plannedKm;             // "planned_distance.km"
+    char cargo[128];                // job texts: the host's bytes, cut to fit
+    char cargoId[64];
+    char sourceCity[96];
+    char sourceCityId[64];
+    char sourceCompany[96];
+    char sourceCompanyId[64];
+    char destinationCity[96];
+    char destinationCityId[64];
+    char destinationCompany[96];
+    char destinationCompanyId[64];
+    uint64_t income;
+    float cargoMass;
+    uint32_t deliveryTime;
+    uint32_t plannedKm;
     char lastEvent[48];             // latest gameplay event, or "game.closed"
     uint32_t eventSeq;              // gameplay events since initialization, wrapping
 
@@ -49,19 +50,6 @@ struct TelemetryState {
 };
 
 extern TelemetryState g_state;
-
-// The job's ten text fields in document order, with the host attribute that fills each:
-// one table serves both the configuration handler and the snapshot writer.
-struct JobTextField {
-    const char* attribute; // the host's attribute name, matched exactly
-    const char* piece;     // what precedes the value in the document, comma included
-    size_t piece_len;
-    size_t offset;         // of the field in TelemetryState
-    size_t cap;            // the field's capacity, terminator included
-};
-
-enum { JOB_TEXT_FIELD_COUNT = 10 };
-extern const JobTextField JOB_TEXT_FIELDS[JOB_TEXT_FIELD_COUNT];
 
 // Copies `src` into a text field of `cap` bytes, always terminating it; a null source
 // stores the empty string. Text that does not fit is cut, but never inside a UTF-8
