@@ -22,7 +22,8 @@ bool platform_local_appdata(path_char* out);
 // normal case, and any other failure shows up as snapshots that cannot be written.
 void platform_create_directory(const path_char* path);
 
-// Opens a file for binary writing, creating or truncating it; null when it cannot.
+// Opens a file for binary writing, creating or truncating it; null when it cannot. The
+// stream buffers a whole document (platform/stream_buffer.h): writing one is one write call.
 std::FILE* platform_open_write(const path_char* path);
 
 // Moves `from` over `to`, replacing it in one rename. False when the move failed.

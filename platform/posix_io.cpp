@@ -2,6 +2,7 @@
 // ($XDG_DATA_HOME, else $HOME/.local/share), the closest match to Windows' local
 // application data.
 #include "platform/posix_io.h"
+#include "platform/stream_buffer.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -58,7 +59,7 @@ std::FILE* posix_open_write(const path_char* path)
 {
     char native[NATIVE_PATH_MAX];
     if (!posix_native_path(path, native, sizeof native)) return NULL;
-    return fopen(native, "wb");
+    return use_document_buffer(fopen(native, "wb"));
 }
 
 bool posix_replace(const path_char* from, const path_char* to)

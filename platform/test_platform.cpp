@@ -1,6 +1,7 @@
 #include "platform/test_platform.h"
 
 #include "platform/posix_io.h"
+#include "platform/stream_buffer.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -20,10 +21,10 @@ void test_platform_reset(const char* appdata_dir)
     g_test_platform.tick = 1000000;
 }
 
-void test_platform_arm_fault(int nth, bool persistent, int err, void (*hook)())
+void test_platform_arm_fault(int nth, int times, int err, void (*hook)())
 {
     g_test_platform.fault_countdown = nth;
-    g_test_platform.fault_persistent = persistent;
+    g_test_platform.fault_times = times;
     g_test_platform.fault_errno = err;
     g_test_platform.fault_hook = hook;
 }
@@ -31,16 +32,8 @@ void test_platform_arm_fault(int nth, bool persistent, int err, void (*hook)())
 void test_platform_clear_fault()
 {
     g_test_platform.fault_countdown = 0;
-    g_test_platform.fault_persistent = false;
+    g_test_platform.fault_times = 0;
     g_test_platform.fault_hook = NULL;
-}
-
-// One scripted failure: true when this call must fail, counting a finite script down.
-static bool take_failure(int* remaining)
-{
-    if (*remaining == 0) return false;
-    if (*remaining > 0) (*remaining)--;
-    return true;
 }
 
 // Counts one I/O call and tells whether it must fail; sets errno when it must.
@@ -48,15 +41,14 @@ static bool io_call_fails()
 {
     TestPlatform& t = g_test_platform;
     t.io_calls++;
-    bool due = false;
-    if (t.fault_countdown > 0) {
-        due = --t.fault_countdown == 0;
-        // Persistent from the first failure on: keep the countdown "fired" at -1.
-        if (due && t.fault_persistent) t.fault_countdown = -1;
-    } else if (t.fault_countdown < 0) {
-        due = true;
+    if (t.fault_countdown > 1) {
+        t.fault_countdown--;
+        return false;
     }
-    if (!due) return false;
+    if (t.fault_countdown == 0 || t.fault_times == 0) return false;
+    // From here on the countdown stays at 1: each call takes one of the failures left.
+    t.fault_countdown = 1;
+    if (t.fault_times > 0) t.fault_times--;
     t.faults_fired++;
     if (t.fault_hook != NULL) t.fault_hook();
     if (t.fault_errno == 0) return false;
@@ -119,16 +111,7 @@ std::FILE* platform_open_write(const path_char* path)
 {
     refuse_empty_path(path);
     g_test_platform.opens++;
-    if (take_failure(&g_test_platform.open_failures)) return NULL;
     if (io_call_fails()) return NULL;
-    if (g_test_platform.disk_full) {
-        // Create the file as the real open would, then hand out a stream on /dev/full so
-        // that every write and flush fails with ENOSPC.
-        std::FILE* f = posix_open_write(path);
-        if (f == NULL) return NULL;
-        std::fclose(f);
-        return std::fopen("/dev/full", "wb");
-    }
     char native[PLATFORM_PATH_MAX * 4];
     if (!posix_native_path(path, native, sizeof native)) return NULL;
     int fd = open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -139,9 +122,7 @@ std::FILE* platform_open_write(const path_char* path)
         close(fd);
         return NULL;
     }
-    // Unbuffered: every chunk the writer hands over is one write call to step through.
-    setvbuf(f, NULL, _IONBF, 0);
-    return f;
+    return use_document_buffer(f);
 }
 
 bool platform_replace(const path_char* from, const path_char* to)
@@ -149,7 +130,6 @@ bool platform_replace(const path_char* from, const path_char* to)
     refuse_empty_path(from);
     refuse_empty_path(to);
     g_test_platform.replaces++;
-    if (take_failure(&g_test_platform.replace_failures)) return false;
     if (io_call_fails()) return false;
     return posix_replace(from, to);
 }
@@ -159,6 +139,5 @@ uint64_t platform_tick_ms() { return g_test_platform.tick; }
 
 void platform_sleep_ms(uint32_t ms)
 {
-    g_test_platform.sleeps++;
     g_test_platform.tick += ms > g_test_platform.sleep_quantum_ms ? ms : g_test_platform.sleep_quantum_ms;
 }

@@ -2,6 +2,7 @@
 // process. Kept to the plainest APIs so that the DLL imports only KERNEL32, SHELL32 and the
 // C runtime every Windows installation has.
 #include "platform/platform.h"
+#include "platform/stream_buffer.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -23,7 +24,7 @@ void platform_create_directory(const path_char* path)
 
 std::FILE* platform_open_write(const path_char* path)
 {
-    return _wfopen(path, L"wb");
+    return use_document_buffer(_wfopen(path, L"wb"));
 }
 
 bool platform_replace(const path_char* from, const path_char* to)
