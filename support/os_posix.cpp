@@ -1,5 +1,5 @@
 // The simulator's POSIX side, for the native build against libQAV.so.
-#include "tools/hostsim/os.h"
+#include "support/os.h"
 
 #include "platform/posix_io.h"
 

@@ -1,7 +1,7 @@
-// Renders through the document writer into memory, for tests that judge the bytes without
-// going through a file (native builds only: it uses POSIX open_memstream).
-#ifndef QAV_TESTS_SUPPORT_RENDER_H
-#define QAV_TESTS_SUPPORT_RENDER_H
+// Renders through the document writer into memory, for tests and benchmarks that take the
+// bytes without going through a file (native builds only: it uses POSIX open_memstream).
+#ifndef QAV_SUPPORT_RENDER_H
+#define QAV_SUPPORT_RENDER_H
 
 #include "output/json_out.h"
 

@@ -1,10 +1,13 @@
-#include "tools/hostsim/document.h"
+#include "support/document.h"
+
+#include "state/vocabulary.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstring>
 #include <regex>
+#include <vector>
 
 namespace {
 
@@ -19,23 +22,41 @@ struct Member {
     size_t max_chars; // TEXT: the longest value the plug-in keeps, in characters
 };
 
-const Member DOCUMENT[] = {
-    {"plugin", TEXT, 0},   {"version", TEXT, 0},     {"pid", U32, 0},
-    {"written", U64, 0},   {"game", TEXT, 15},       {"gameVersion", TEXT, 0},
-    {"paused", FLAG, 0},   {"gameTime", U32, 0},     {"position", POSITION, 0},
-    {"speed", NUMBER_OR_NULL, 0}, {"job", JOB, 0},   {"lastEvent", TEXT, 47},
-    {"eventSeq", U32, 0},
+// A text's limit is the record field's capacity less its terminator. The plug-in cuts by
+// bytes, but a byte that is not UTF-8 comes out as U+FFFD, three bytes: only the count of
+// characters is bounded.
+Member member_of(const VocabularyRow& row)
+{
+    switch (row.type) {
+    case HOST_TYPE_STRING: return {row.key, TEXT, row.size - 1};
+    case HOST_TYPE_U32: return {row.key, U32, 0};
+    case HOST_TYPE_U64: return {row.key, U64, 0};
+    case HOST_TYPE_PLACEMENT: return {row.key, POSITION, 0};
+    default: return {row.key, NUMBER_OR_NULL, 0};
+    }
+}
+
+struct Members {
+    std::vector<Member> document, job;
+    Members()
+    {
+        document = {{"plugin", TEXT, 0},   {"version", TEXT, 0},
+                    {"pid", U32, 0},       {"written", U64, 0},
+                    {"game", TEXT, sizeof(TelemetryState::game) - 1}, {"gameVersion", TEXT, 0},
+                    {"paused", FLAG, 0}};
+        for (const VocabularyRow& row : HOST_CHANNELS) document.push_back(member_of(row));
+        document.push_back({"job", JOB, 0});
+        document.push_back({"lastEvent", TEXT, sizeof(TelemetryState::lastEvent) - 1});
+        document.push_back({"eventSeq", U32, 0});
+        for (const VocabularyRow& row : JOB_ATTRIBUTES) job.push_back(member_of(row));
+    }
 };
 
-const Member JOB_MEMBERS[] = {
-    {"cargo", TEXT, 127},           {"cargoId", TEXT, 63},
-    {"sourceCity", TEXT, 95},       {"sourceCityId", TEXT, 63},
-    {"sourceCompany", TEXT, 95},    {"sourceCompanyId", TEXT, 63},
-    {"destinationCity", TEXT, 95},  {"destinationCityId", TEXT, 63},
-    {"destinationCompany", TEXT, 95}, {"destinationCompanyId", TEXT, 63},
-    {"income", U64, 0},             {"cargoMass", NUMBER_OR_NULL, 0},
-    {"deliveryTime", U32, 0},       {"plannedKm", U32, 0},
-};
+const Members& members()
+{
+    static const Members m;
+    return m;
+}
 
 const Member POSITION_MEMBERS[] = {
     {"x", NUMBER_OR_NULL, 0}, {"y", NUMBER_OR_NULL, 0}, {"z", NUMBER_OR_NULL, 0}};
@@ -78,7 +99,7 @@ bool check_member(const Json& v, const Member& m, std::string* why)
         break;
     case JOB:
         if (v.is_null()) return true;
-        if (v.is_object()) return check_object(v, JOB_MEMBERS, 14, "job", why);
+        if (v.is_object()) return check_object(v, members().job.data(), members().job.size(), "job", why);
         break;
     }
     *why = key + " has the wrong type";
@@ -109,52 +130,41 @@ double number_or_nan(const Json& v) { return v.is_null() ? NAN : v.get<double>()
 
 } // namespace
 
-bool check_document(const std::string& bytes, DocumentView* view, std::string* why)
+std::string document_problem(const std::string& bytes, DocumentView* view)
 {
-    if (bytes.empty()) {
-        *why = "the file is empty";
-        return false;
-    }
-    if (bytes.back() != '\n' || bytes.find_first_of("\r\n") != bytes.size() - 1) {
-        *why = "the document is not one line ended by a single line feed";
-        return false;
+    if (bytes.empty()) return "the file is empty";
+    if (bytes.back() != '\n') return "the document does not end with a line feed (cut short?)";
+    size_t other = bytes.find_first_of("\r\n");
+    if (other != bytes.size() - 1) {
+        return "a line break inside the document at byte " + std::to_string(other);
     }
     Json doc = Json::parse(bytes, nullptr, false);
-    if (doc.is_discarded()) {
-        *why = "not JSON (or not UTF-8)";
-        return false;
-    }
-    if (!doc.is_object()) {
-        *why = "not a JSON object";
-        return false;
-    }
-    if (!check_object(doc, DOCUMENT, sizeof DOCUMENT / sizeof DOCUMENT[0], "the document", why)) {
-        return false;
-    }
-    if (doc["plugin"] != "QAV") {
-        *why = "'plugin' is not \"QAV\"";
-        return false;
-    }
+    if (doc.is_discarded()) return "not strict JSON (or not UTF-8)";
+    if (!doc.is_object()) return "not a JSON object";
+    std::string why;
+    const std::vector<Member>& top = members().document;
+    if (!check_object(doc, top.data(), top.size(), "the document", &why)) return why;
+    if (doc["plugin"] != "QAV") return "'plugin' is not \"QAV\"";
     // The schema's patterns, word for word.
     static const std::regex plugin_version("^[0-9]+\\.[0-9]+\\.[0-9]+$");
     static const std::regex game_version("^(0|[1-9][0-9]{0,4})\\.(0|[1-9][0-9]{0,4})$");
     if (!std::regex_match(doc["version"].get<std::string>(), plugin_version)) {
-        *why = "'version' is not MAJOR.MINOR.PATCH";
-        return false;
+        return "'version' is not MAJOR.MINOR.PATCH";
     }
     if (!std::regex_match(doc["gameVersion"].get<std::string>(), game_version)) {
-        *why = "'gameVersion' is not MAJOR.MINOR";
-        return false;
+        return "'gameVersion' is not MAJOR.MINOR";
     }
+    if (view == nullptr) return "";
 
     view->pid = doc["pid"].get<uint32_t>();
     view->written = doc["written"].get<uint64_t>();
     view->paused = doc["paused"].get<bool>();
-    view->gameTime = doc["gameTime"].get<uint32_t>();
-    view->x = number_or_nan(doc["position"]["x"]);
-    view->y = number_or_nan(doc["position"]["y"]);
-    view->z = number_or_nan(doc["position"]["z"]);
-    view->speed = number_or_nan(doc["speed"]);
+    view->gameTime = doc[HOST_CHANNELS[CHANNEL_GAME_TIME].key].get<uint32_t>();
+    const Json& position = doc[HOST_CHANNELS[CHANNEL_TRUCK_PLACEMENT].key];
+    view->x = number_or_nan(position["x"]);
+    view->y = number_or_nan(position["y"]);
+    view->z = number_or_nan(position["z"]);
+    view->speed = number_or_nan(doc[HOST_CHANNELS[CHANNEL_TRUCK_SPEED].key]);
     const Json& job = doc["job"];
     view->hasJob = !job.is_null();
     view->cargo = view->hasJob ? job["cargo"].get<std::string>() : "";
@@ -162,5 +172,5 @@ bool check_document(const std::string& bytes, DocumentView* view, std::string* w
     view->destinationCity = view->hasJob ? job["destinationCity"].get<std::string>() : "";
     view->lastEvent = doc["lastEvent"].get<std::string>();
     view->eventSeq = doc["eventSeq"].get<uint32_t>();
-    return true;
+    return "";
 }

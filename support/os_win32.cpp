@@ -1,5 +1,5 @@
 // The simulator's Windows side. Threads, the lock and the clock are plain Win32.
-#include "tools/hostsim/os.h"
+#include "support/os.h"
 
 #include "platform/platform.h"
 
@@ -7,7 +7,7 @@
 #include <shellapi.h>
 #include <timeapi.h>
 
-static std::wstring wide(const std::string& s)
+std::wstring os_wide(const std::string& s)
 {
     int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), NULL, 0);
     std::wstring w((size_t)n, L'\0');
@@ -64,7 +64,7 @@ ReadResult os_read_file(const std::string& path, size_t limit, std::string* byte
     bytes->clear();
     // FILE_SHARE_DELETE matters most: without it the plug-in's rename over the file fails
     // for as long as we hold it open.
-    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ,
+    HANDLE file = CreateFileW(os_wide(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
@@ -92,7 +92,7 @@ FileStamp os_file_stamp(const std::string& path)
 {
     // Queries by name: no handle is left open that a rename could collide with.
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) {
+    if (!GetFileAttributesExW(os_wide(path).c_str(), GetFileExInfoStandard, &data)) {
         return FileStamp{false, 0, 0, 0};
     }
     uint64_t time = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
@@ -100,7 +100,7 @@ FileStamp os_file_stamp(const std::string& path)
     return FileStamp{true, time, size, 0};
 }
 
-std::FILE* os_open_write(const std::string& path) { return _wfopen(wide(path).c_str(), L"wb"); }
+std::FILE* os_open_write(const std::string& path) { return _wfopen(os_wide(path).c_str(), L"wb"); }
 
 std::string os_telemetry_path()
 {
@@ -122,7 +122,7 @@ std::string os_default_plugin()
 
 void* os_library_open(const std::string& path, std::string* error)
 {
-    HMODULE library = LoadLibraryW(wide(path).c_str());
+    HMODULE library = LoadLibraryW(os_wide(path).c_str());
     if (library == NULL) *error = "LoadLibraryW failed with error " + std::to_string(GetLastError());
     return (void*)library;
 }

@@ -1,8 +1,9 @@
-// What the simulator needs of the operating system, with one implementation for Windows
-// (os_win32.cpp, Win32 only: the win32-threads MinGW runtime has no std::thread or
-// std::mutex) and one for POSIX (os_posix.cpp). Paths and text are UTF-8 throughout.
-#ifndef QAV_TOOLS_HOSTSIM_OS_H
-#define QAV_TOOLS_HOSTSIM_OS_H
+// What the simulator, the tests and the benchmarks need of the operating system, with one
+// implementation for Windows (os_win32.cpp, Win32 only: the win32-threads MinGW runtime has
+// no std::thread or std::mutex) and one for POSIX (os_posix.cpp). Paths and text are UTF-8
+// throughout. Never part of the plug-in.
+#ifndef QAV_SUPPORT_OS_H
+#define QAV_SUPPORT_OS_H
 
 #include <cstdint>
 #include <cstdio>
@@ -32,9 +33,7 @@ enum class ReadResult {
 // can tell a file that is too large.
 ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes);
 
-// A file's last-write time and size, read without opening it: the reader checks this every
-// few milliseconds and opens the file only when it changed, because every open is a moment
-// in which the plug-in's rename over the file may fail.
+// A file's last-write time, size and identity, read without opening it.
 struct FileStamp {
     bool exists;
     uint64_t time; // system units; only compared
@@ -51,6 +50,11 @@ std::FILE* os_open_write(const std::string& path);
 
 // Where the plug-in writes telemetry.json for this user, or "" when the system cannot say.
 std::string os_telemetry_path();
+
+#if defined(_WIN32)
+// A UTF-8 path as the wide string the Win32 calls take.
+std::wstring os_wide(const std::string& path);
+#endif
 
 // The plug-in library that sits beside the simulator: QAV.dll or libQAV.so.
 std::string os_default_plugin();
