@@ -1,42 +1,19 @@
 // The real QAV.dll in a fresh load for every test, with the host's side of the calls: the
-// exports found by name, the fake host's records, and the data folder as Windows names it.
+// exports found by name, the host model's records, and the data folder as Windows names it.
 #ifndef QAV_TESTS_DLL_DLL_FIXTURE_H
 #define QAV_TESTS_DLL_DLL_FIXTURE_H
 
-#include "tests/support/fake_host.h"
+#include "support/host_model.h"
+#include "support/os.h"
+#include "support/reader.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-typedef host_result_t(QAV_HOSTAPI* InitFn)(uint32_t, const HostInitParams*);
-typedef void(QAV_HOSTAPI* ShutdownFn)();
-
-inline std::wstring data_folder()
-{
-    wchar_t appdata[MAX_PATH];
-    if (FAILED(SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, appdata))) {
-        return L"";
-    }
-    return std::wstring(appdata) + L"\\QAV";
-}
-
-inline std::string read_file(const std::wstring& path)
-{
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (f == NULL) return "<missing>";
-    std::string s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
 
 inline uint64_t number_after(const std::string& doc, const char* key)
 {
@@ -49,41 +26,39 @@ class DllTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder = data_folder();
-        ASSERT_FALSE(folder.empty());
+        doc_path = os_telemetry_path();
+        ASSERT_FALSE(doc_path.empty());
+        folder = os_wide(doc_path.substr(0, doc_path.rfind('\\')));
         DeleteFileW((folder + L"\\telemetry.json").c_str());
         DeleteFileW((folder + L"\\telemetry.json.tmp").c_str());
         RemoveDirectoryW(folder.c_str());
         // A fresh load for every test: the record starts all zero, as in a real host.
-        dll = LoadLibraryW(L"QAV.dll");
-        ASSERT_NE(dll, nullptr);
-        init = (InitFn)(void*)GetProcAddress(dll, "scs_telemetry_init");
-        shutdown = (ShutdownFn)(void*)GetProcAddress(dll, "scs_telemetry_shutdown");
-        ASSERT_NE(init, nullptr);
-        ASSERT_NE(shutdown, nullptr);
+        std::string error;
+        ASSERT_TRUE(host_load_plugin("QAV.dll", &plugin, &error)) << error;
+        init = plugin.init;
+        shutdown = plugin.shutdown;
     }
     void TearDown() override
     {
-        if (dll != NULL) FreeLibrary(dll);
-        g_fake_host = nullptr;
+        host_unload_plugin(&plugin);
+        g_host_model = nullptr;
     }
-    std::string document() const { return read_file(folder + L"\\telemetry.json"); }
+    std::string document() const { return read_document(doc_path); }
     bool document_exists() const
     {
         return GetFileAttributesW((folder + L"\\telemetry.json").c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     host_result_t start(uint32_t version, const char* game = "haulsim", uint32_t game_version = 0x00010012)
     {
-        params = host.params(game, game_version);
-        return init(version, &params);
+        return host.start(init, version, game, game_version);
     }
 
-    HMODULE dll = NULL;
-    InitFn init = nullptr;
-    ShutdownFn shutdown = nullptr;
-    std::wstring folder;
-    FakeHost host;
-    HostInitParams params;
+    HostPlugin plugin;
+    HostInitFn init = nullptr;
+    HostShutdownFn shutdown = nullptr;
+    std::string doc_path;  // telemetry.json, UTF-8
+    std::wstring folder;   // the data folder, for the Win32 calls
+    HostModel host;
 };
 
 #endif

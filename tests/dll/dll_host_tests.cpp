@@ -11,7 +11,7 @@ TEST_F(DllTest, RefusesOtherVersionsAndNullParameters)
     for (uint32_t version : {0x00010002u, 0x0000FFFFu, 0x00020000u, 0u}) {
         EXPECT_EQ(start(version), HOST_RESULT_UNSUPPORTED) << version;
     }
-    EXPECT_EQ(init(HOST_VERSION_1_01, nullptr), HOST_RESULT_GENERIC_ERROR);
+    EXPECT_EQ(host.init(init, HOST_VERSION_1_01, nullptr), HOST_RESULT_GENERIC_ERROR);
     EXPECT_TRUE(host.registrations.empty());
     EXPECT_TRUE(host.logs.empty());
     EXPECT_FALSE(document_exists());
@@ -21,7 +21,7 @@ TEST_F(DllTest, LoadsRegistersAndWritesTheFirstAndLastDocument)
 {
     for (uint32_t version : {HOST_VERSION_1_00, HOST_VERSION_1_01}) {
         SCOPED_TRACE(version);
-        host = FakeHost();
+        host = HostModel();
         uint64_t before = GetTickCount64();
         ASSERT_EQ(start(version, "a-long-game-identifier"), HOST_RESULT_OK);
         uint64_t after = GetTickCount64();
@@ -162,7 +162,7 @@ TEST_F(DllTest, BusyReaderDoesNotLosePauseStartOrClosingDocument)
 {
     const int cycles = 50;
     ASSERT_EQ(start(HOST_VERSION_1_01), HOST_RESULT_OK);
-    BusyReader reader = {folder + L"\\telemetry.json", 2, 6, 0, 0};
+    BusyReader reader = {os_wide(doc_path), 2, 6, 0, 0};
     HANDLE thread = CreateThread(NULL, 0, busy_reader_main, &reader, 0, NULL);
     ASSERT_NE(thread, nullptr);
 
@@ -185,8 +185,7 @@ TEST_F(DllTest, BusyReaderDoesNotLosePauseStartOrClosingDocument)
     // The plug-in's own state changes, each of which must land.
     int lost = 0;
     for (int i = 0; i < cycles; i++) {
-        params = host.params("haulsim", 0x00010012);
-        if (init(HOST_VERSION_1_01, &params) != HOST_RESULT_OK) lost++;
+        if (start(HOST_VERSION_1_01) != HOST_RESULT_OK) lost++;
         if (document().find("\"paused\":true") == std::string::npos) lost++;
         host.event(HOST_EVENT_STARTED, nullptr);
         if (document().find("\"paused\":false") == std::string::npos) lost++;

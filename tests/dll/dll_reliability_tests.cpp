@@ -3,7 +3,7 @@
 // the host misbehaves. The last good document must stay whole, the first write after the
 // fault clears must publish the current state, and every document must pass a strict parser.
 #include "tests/dll/dll_fixture.h"
-#include "tests/support/strict_json.h"
+#include "support/document.h"
 
 #include <vector>
 
@@ -11,7 +11,6 @@ namespace {
 
 class DllReliabilityTest : public DllTest {
 protected:
-    std::wstring doc_path() const { return folder + L"\\telemetry.json"; }
     std::wstring temp_path() const { return folder + L"\\telemetry.json.tmp"; }
     bool temp_exists() const
     {
@@ -26,7 +25,7 @@ protected:
     // The document on disk is valid and shows `event` as the latest gameplay event.
     void expect_latest(const std::string& event, bool paused)
     {
-        DocumentSummary s;
+        DocumentView s;
         std::string doc = document();
         ASSERT_EQ(document_problem(doc, &s), "") << doc;
         EXPECT_EQ(s.lastEvent, event);
@@ -111,8 +110,8 @@ TEST_F(DllReliabilityTest, FaultsKeepTheLastGoodDocumentAndTheNextWritePublishes
         EXPECT_EQ(temp_exists(), f.leaves_temp);
         if (temp_exists()) {
             // What a failed replace leaves behind is the complete newer document.
-            DocumentSummary s;
-            EXPECT_EQ(document_problem(read_file(temp_path()), &s), "");
+            DocumentView s;
+            EXPECT_EQ(document_problem(read_document(doc_path + ".tmp"), &s), "");
             EXPECT_EQ(s.lastEvent, during);
         }
         f.clear(folder, held);

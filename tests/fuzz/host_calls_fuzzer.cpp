@@ -11,10 +11,12 @@
 #include "output/snapshot.h"
 #include "platform/test_platform.h"
 #include "state/handlers.h"
+#include "plugin/exports.h"
 #include "state/telemetry_state.h"
-#include "tests/support/fake_host.h"
-#include "tests/support/render.h"
-#include "tests/support/strict_json.h"
+#include "state/vocabulary.h"
+#include "support/document.h"
+#include "support/host_model.h"
+#include "support/render.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -25,10 +27,6 @@
 #include <deque>
 #include <string>
 #include <vector>
-
-extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
-                                                        const HostInitParams* params);
-extern "C" void QAV_HOSTAPI scs_telemetry_shutdown();
 
 namespace {
 
@@ -58,16 +56,21 @@ struct Input {
     }
 };
 
-const char* const KNOWN_NAMES[] = {
-    "job", "cargo", "cargo.id", "source.city", "source.city.id", "source.company",
-    "source.company.id", "destination.city", "destination.city.id", "destination.company",
-    "destination.company.id", "income", "cargo.mass", "delivery.time", "planned_distance.km", ""};
+// "job", every attribute name, and the empty name.
+enum { KNOWN_NAME_COUNT = JOB_ATTRIBUTE_COUNT + 2 };
+const char* known_name(uint8_t which)
+{
+    which %= KNOWN_NAME_COUNT;
+    if (which == 0) return "job";
+    if (which == KNOWN_NAME_COUNT - 1) return "";
+    return JOB_ATTRIBUTES[which - 1].host_name;
+}
 
 const uint32_t TYPE_TAGS[] = {HOST_TYPE_U32, HOST_TYPE_U64, HOST_TYPE_FLOAT,
                               HOST_TYPE_PLACEMENT, HOST_TYPE_STRING};
 
-const char* const CHANNELS[] = {"game.time", "truck.world.placement", "truck.speed"};
-const HostChannelCallback CHANNEL_HANDLERS[] = {on_game_time, on_truck_placement, on_truck_speed};
+const HostChannelCallback CHANNEL_HANDLERS[CHANNEL_COUNT] = {on_game_time, on_truck_placement,
+                                                             on_truck_speed};
 
 std::string g_dir, g_doc_path;
 std::deque<std::string> g_texts; // keeps the host's strings alive during a call
@@ -77,7 +80,7 @@ const char* host_text(Input& in)
 {
     uint8_t kind = in.byte();
     if (kind % 8 == 0) return nullptr;
-    if (kind % 8 <= 3) return KNOWN_NAMES[in.byte() % (sizeof KNOWN_NAMES / sizeof KNOWN_NAMES[0])];
+    if (kind % 8 <= 3) return known_name(in.byte());
     g_texts.push_back(in.text());
     return g_texts.back().c_str();
 }
@@ -133,7 +136,7 @@ void check_documents()
     check("the published document", doc, &last_published);
 }
 
-void deliver_event(FakeHost& host, Input& in, uint32_t event, const void* info)
+void deliver_event(HostModel& host, Input& in, uint32_t event, const void* info)
 {
     // Through the callbacks the host holds, or straight to the handlers, as a host with
     // stale pointers after a failed initialization would.
@@ -180,8 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::memset(&g_state, 0, sizeof g_state);
     std::remove(g_doc_path.c_str());
     std::remove((g_doc_path + ".tmp").c_str());
-    FakeHost host;
-    g_fake_host = &host;
+    HostModel host;
+    g_host_model = &host;
 
     for (int step = 0; in.more() && step < 200; step++) {
         g_texts.clear();
@@ -190,13 +193,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             uint8_t how = in.byte();
             uint32_t version = how & 1 ? HOST_VERSION_1_01 : HOST_VERSION_1_00;
             if ((how & 6) == 6) version = in.u32();
-            host.registrations.clear();
             host.with_log = how & 8;
             host.refuse_event = how & 16 ? in.byte() % 8 : 0;
             g_test_platform.appdata_fails = (how & 0xE0) == 0xE0;
             const char* game = host_text(in);
             HostInitParams p = host.params(game, in.u32());
-            (void)scs_telemetry_init(version, (how & 0xE0) == 0xC0 ? nullptr : &p);
+            (void)host.init(scs_telemetry_init, version, (how & 0xE0) == 0xC0 ? nullptr : &p);
             g_test_platform.appdata_fails = false;
             break;
         }
@@ -210,12 +212,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             uint8_t which = in.byte();
             HostValue v = host_value(in);
             const HostValue* value = which & 0x80 ? nullptr : &v;
+            const char* name = HOST_CHANNELS[which % CHANNEL_COUNT].host_name;
             if (which & 0x40) {
-                CHANNEL_HANDLERS[which % 3](CHANNELS[which % 3], HOST_NO_INDEX, value, nullptr);
+                CHANNEL_HANDLERS[which % CHANNEL_COUNT](name, HOST_NO_INDEX, value, nullptr);
             } else if (value == nullptr) {
-                host.channel_null(CHANNELS[which % 3]);
+                host.channel_null(name);
             } else {
-                host.channel(CHANNELS[which % 3], v);
+                host.channel(name, v);
             }
             break;
         }
@@ -259,10 +262,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             uint8_t f = in.byte();
             if (f & 0x80) {
                 test_platform_clear_fault();
-                g_test_platform.disk_full = false;
             } else {
-                test_platform_arm_fault(1 + f % 8, f & 8, EIO, nullptr);
-                g_test_platform.disk_full = f & 0x40;
+                test_platform_arm_fault(1 + f % 8, f & 8 ? FAULT_PERSISTENT : 1 + (f >> 4) % 3,
+                                        f & 0x40 ? ENOSPC : EIO, nullptr);
             }
             break;
         }
@@ -270,6 +272,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         check_documents();
     }
-    g_fake_host = nullptr;
+    g_host_model = nullptr;
     return 0;
 }

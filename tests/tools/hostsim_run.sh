@@ -1,23 +1,28 @@
 #!/usr/bin/env bash
 # Runs hostsim the way a user does and checks what it left behind.
 #
-#   hostsim_run.sh play PYTHON SCHEMA SCENARIO STATES WORK -- HOSTSIM...
+#   hostsim_run.sh play SCENARIO STATES WORK CHECK_RECORD... -- HOSTSIM...
 #     plays SCENARIO into the freshly built plug-in, recording every revision the reader saw,
-#     then validates them all against SCHEMA and checks they went through STATES.
+#     then has CHECK_RECORD judge them all and check they went through STATES.
 #   hostsim_run.sh refuse SCENARIO LINE WORK -- HOSTSIM...
 #     SCENARIO is wrong on LINE: hostsim must say so, exit 1 and load nothing.
 #
-# HOSTSIM is the command line that starts the simulator (under Wine for the Windows build).
+# HOSTSIM and CHECK_RECORD are the command lines that start the simulator and the record's
+# judge (under Wine for the Windows build).
 # Every run gets a data folder of its own in WORK for the native build; under Wine the
 # prefix's own AppData is used.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
 mode=$1
 shift
 
 if [ "$mode" = play ]; then
-  python=$1 schema=$2 scenario=$3 states=$4 work=$5
-  shift 5
+  scenario=$1 states=$2 work=$3
+  shift 3
+  check=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    check+=("$1")
+    shift
+  done
 elif [ "$mode" = refuse ]; then
   scenario=$1 line=$2 work=$3
   shift 3
@@ -39,7 +44,7 @@ cat output.txt
 
 if [ "$mode" = play ]; then
   [ $status -eq 0 ] || { echo "hostsim exited with $status"; exit 1; }
-  exec "$python" "$here/check_documents.py" run "$schema" record.jsonl "$states"
+  exec "${check[@]}" record.jsonl "$states"
 fi
 
 [ $status -eq 1 ] || { echo "hostsim exited with $status, not 1"; exit 1; }

@@ -3,16 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "<missing>";
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 bool file_exists(const std::string& path)
 {
@@ -34,13 +24,12 @@ void PluginTest::TearDown()
 {
     std::string cmd = "rm -rf '" + dir + "'";
     (void)std::system(cmd.c_str());
-    g_fake_host = nullptr;
+    g_host_model = nullptr;
 }
 
 void PluginTest::init(uint32_t version, const char* game)
 {
-    HostInitParams p = host.params(game, 0x00010012);
-    ASSERT_EQ(scs_telemetry_init(version, &p), HOST_RESULT_OK);
+    ASSERT_EQ(host.start(scs_telemetry_init, version, game), HOST_RESULT_OK);
 }
 
 std::string PluginTest::current_document(uint64_t written) const

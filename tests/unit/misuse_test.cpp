@@ -3,7 +3,7 @@
 // plug-in must not crash (the sanitizers watch every call) and every document stays valid.
 #include "output/pacing.h"
 #include "state/handlers.h"
-#include "tests/support/strict_json.h"
+#include "support/document.h"
 #include "tests/unit/fixture.h"
 
 namespace {
@@ -119,8 +119,8 @@ TEST_F(MisuseTest, LifecycleCallsOutOfOrder)
     // written and nothing broken.
     for (bool appdata_fails : {false, true}) {
         g_test_platform.appdata_fails = appdata_fails;
-        HostInitParams p = host.params("haulsim", 1);
-        EXPECT_NE(scs_telemetry_init(appdata_fails ? (uint32_t)HOST_VERSION_1_01 : 0x00020000u, &p),
+        EXPECT_NE(host.start(scs_telemetry_init,
+                             appdata_fails ? (uint32_t)HOST_VERSION_1_01 : 0x00020000u),
                   HOST_RESULT_OK);
         HostGameplayEvent e = {"job.started", nullptr};
         on_gameplay_event(HOST_EVENT_GAMEPLAY, &e, nullptr);
@@ -135,10 +135,9 @@ TEST_F(MisuseTest, LifecycleCallsOutOfOrder)
 
     // A core event refused: the frame end was registered before the refusal, and the host
     // keeps calling it. What it writes is a valid document.
-    FakeHost refusing;
+    HostModel refusing;
     refusing.refuse_event = HOST_EVENT_STARTED;
-    HostInitParams p = refusing.params("haulsim", 1);
-    EXPECT_EQ(scs_telemetry_init(HOST_VERSION_1_01, &p), HOST_RESULT_GENERIC_ERROR);
+    EXPECT_EQ(refusing.start(scs_telemetry_init, HOST_VERSION_1_01), HOST_RESULT_GENERIC_ERROR);
     g_test_platform.tick += 1000;
     refusing.event(HOST_EVENT_FRAME_END, nullptr);
     refusing.event(HOST_EVENT_PAUSED, nullptr);
@@ -160,10 +159,7 @@ TEST_F(MisuseTest, EveryAttributeNameWithEveryValueType)
 {
     init();
     std::vector<std::string> names = {"", "unknown", "CARGO", "cargo ", "income.", "cargo.mas"};
-    for (const JobTextField& f : JOB_TEXT_FIELDS) names.push_back(f.attribute);
-    for (const char* n : {"income", "cargo.mass", "delivery.time", "planned_distance.km"}) {
-        names.push_back(n);
-    }
+    for (const VocabularyRow& row : JOB_ATTRIBUTES) names.push_back(row.host_name);
     std::vector<std::string> strings;
     strings.reserve(names.size());
     for (const std::string& n : names) strings.push_back("s-" + n);
@@ -181,9 +177,10 @@ TEST_F(MisuseTest, EveryAttributeNameWithEveryValueType)
         host.event(HOST_EVENT_CONFIGURATION, &job);
 
         // Only the entries whose name and type both match were taken.
-        for (const JobTextField& f : JOB_TEXT_FIELDS) {
-            std::string expected = null_strings ? "" : std::string("s-") + f.attribute;
-            EXPECT_EQ((const char*)&g_state + f.offset, expected) << f.attribute;
+        for (const VocabularyRow& row : JOB_ATTRIBUTES) {
+            if (row.type != HOST_TYPE_STRING) continue;
+            std::string expected = null_strings ? "" : std::string("s-") + row.host_name;
+            EXPECT_EQ((const char*)&g_state + row.offset, expected) << row.host_name;
         }
         EXPECT_EQ(g_state.income, 6000000000ull);
         EXPECT_EQ(g_state.cargoMass, 2.5f);
@@ -196,15 +193,16 @@ TEST_F(MisuseTest, EveryAttributeNameWithEveryValueType)
 TEST_F(MisuseTest, NamesAndStringsOfThousandsOfBytes)
 {
     const std::string huge = every_byte(5000);
-    HostInitParams p = host.params(huge.c_str(), 0xFFFFFFFFu);
-    ASSERT_EQ(scs_telemetry_init(HOST_VERSION_1_01, &p), HOST_RESULT_OK);
+    ASSERT_EQ(host.start(scs_telemetry_init, HOST_VERSION_1_01, huge.c_str(), 0xFFFFFFFFu),
+              HOST_RESULT_OK);
     expect_valid("a game identifier of 5000 bytes");
 
     std::vector<std::string> long_names;
-    for (const JobTextField& f : JOB_TEXT_FIELDS) long_names.push_back(f.attribute + huge);
     std::vector<HostNamedValue> attrs;
-    for (const JobTextField& f : JOB_TEXT_FIELDS) {
-        attrs.push_back(host_attribute(f.attribute, host_string(huge.c_str())));
+    for (const VocabularyRow& row : JOB_ATTRIBUTES) {
+        if (row.type != HOST_TYPE_STRING) continue;
+        long_names.push_back(row.host_name + huge);
+        attrs.push_back(host_attribute(row.host_name, host_string(huge.c_str())));
     }
     for (const std::string& n : long_names) {
         attrs.push_back(host_attribute(n.c_str(), host_string("not taken")));
@@ -217,10 +215,11 @@ TEST_F(MisuseTest, NamesAndStringsOfThousandsOfBytes)
     HostGameplayEvent e = {huge.c_str(), nullptr};
     host.event(HOST_EVENT_GAMEPLAY, &e);
 
-    for (const JobTextField& f : JOB_TEXT_FIELDS) {
-        const char* field = (const char*)&g_state + f.offset;
-        EXPECT_LT(std::strlen(field), f.cap) << f.attribute;
-        EXPECT_EQ(huge.compare(0, std::strlen(field), field), 0) << f.attribute;
+    for (const VocabularyRow& row : JOB_ATTRIBUTES) {
+        if (row.type != HOST_TYPE_STRING) continue;
+        const char* field = (const char*)&g_state + row.offset;
+        EXPECT_LT(std::strlen(field), row.size) << row.host_name;
+        EXPECT_EQ(huge.compare(0, std::strlen(field), field), 0) << row.host_name;
     }
     EXPECT_EQ(g_state.eventSeq, 1u);
     publish("texts of 5000 bytes");

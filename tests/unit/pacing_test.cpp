@@ -2,6 +2,8 @@
 #include "output/pacing.h"
 #include "tests/unit/fixture.h"
 
+#include <errno.h>
+
 class PacingTest : public PluginTest {
 protected:
     void SetUp() override
@@ -94,12 +96,12 @@ TEST_F(PacingTest, PauseBeforeTheFirstFrameMakesItWait)
 TEST_F(PacingTest, FailedWritesAreRetriedAtTheNormalPaceNotEveryFrame)
 {
     const uint64_t t0 = g_test_platform.tick;
-    g_test_platform.open_failures = -1;
+    test_platform_arm_fault(1, FAULT_PERSISTENT, EACCES, nullptr); // the folder is read-only
     std::string before = document();
     for (uint64_t t = t0; t < t0 + 2000; t += 16) frame_at(t);
     EXPECT_EQ(writes(), 2) << "one attempt at load+0, one a second later";
     EXPECT_EQ(document(), before);
-    g_test_platform.open_failures = 0;
+    test_platform_clear_fault();
     g_state.gameTime = 77;
     frame_at(t0 + 1008 + 1000);
     EXPECT_NE(document().find("\"gameTime\":77,"), std::string::npos);

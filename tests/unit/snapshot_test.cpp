@@ -3,6 +3,8 @@
 #include "output/snapshot.h"
 #include "tests/unit/fixture.h"
 
+#include <errno.h>
+
 static void fill_job(TelemetryState* s)
 {
     s->hasJob = 1;
@@ -68,6 +70,10 @@ TEST(Snapshot, NoJobAndNonFiniteNumbers)
               "\"job\":null,\"lastEvent\":\"\",\"eventSeq\":0}\n");
 }
 
+// The I/O calls of a write: the open, the write of the buffered document, the close, then the
+// replace.
+const int REPLACE_CALL = 4;
+
 class WriteTest : public PluginTest {
 protected:
     void SetUp() override
@@ -85,24 +91,21 @@ TEST_F(WriteTest, FailuresKeepThePreviousDocument)
 {
     const struct {
         const char* name;
-        int open_failures;
-        bool disk_full;
-        int replace_failures;
+        int failing_call;
+        int err;
         bool temp_left;
     } cases[] = {
-        {"temporary file cannot be created", 1, false, 0, false},
-        {"disk full", 0, true, 0, true},
-        {"replace refused", 0, false, 1, true},
+        {"temporary file cannot be created", 1, EACCES, false},
+        {"disk full", 2, ENOSPC, true},
+        {"replace refused", REPLACE_CALL, EACCES, true},
     };
     for (const auto& c : cases) {
         std::remove(temp_path.c_str());
-        g_test_platform.open_failures = c.open_failures;
-        g_test_platform.disk_full = c.disk_full;
-        g_test_platform.replace_failures = c.replace_failures;
+        test_platform_arm_fault(c.failing_call, FAULT_PERSISTENT, c.err, nullptr);
         EXPECT_FALSE(write_snapshot()) << c.name;
+        test_platform_clear_fault();
         EXPECT_EQ(document(), good) << c.name;
         EXPECT_EQ(file_exists(temp_path), c.temp_left) << c.name;
-        g_test_platform.disk_full = false;
     }
     // Once the fault clears, the next write publishes the current state.
     EXPECT_TRUE(write_snapshot());
@@ -122,13 +125,16 @@ TEST_F(WriteTest, StateChangesRetryTheRenameWithinTheBound)
         {"reader gone at once", 0, true, 1, 0},
         {"reader gone after two tries", 2, true, 3, 0},
         {"reader gone just in time", REPLACE_TRIES - 1, true, REPLACE_TRIES, 0},
-        {"reader never lets go", -1, false, REPLACE_TRIES, 0},
-        {"never lets go, 16 ms timer", -1, false, 3, 16},
+        {"reader never lets go", FAULT_PERSISTENT, false, REPLACE_TRIES, 0},
+        {"never lets go, 16 ms timer", FAULT_PERSISTENT, false, 3, 16},
     };
     for (const auto& c : cases) {
         std::string before = document();
         g_state.gameTime++; // each case publishes a document of its own
-        g_test_platform.replace_failures = c.replace_failures;
+        test_platform_clear_fault();
+        if (c.replace_failures != 0) {
+            test_platform_arm_fault(REPLACE_CALL, c.replace_failures, EACCES, nullptr);
+        }
         g_test_platform.replaces = 0;
         g_test_platform.sleep_quantum_ms = c.sleep_quantum;
         uint64_t start = g_test_platform.tick;
@@ -142,18 +148,18 @@ TEST_F(WriteTest, StateChangesRetryTheRenameWithinTheBound)
 
 TEST_F(WriteTest, OnlyTheWritesAReaderMustNotMissRetry)
 {
-    g_test_platform.replace_failures = -1;
     const struct {
         const char* name;
-        void (*call)(FakeHost*);
+        void (*call)(HostModel*);
         int replaces;
     } cases[] = {
-        {"frame end", [](FakeHost* h) { h->event(HOST_EVENT_FRAME_END, nullptr); }, 1},
-        {"pause", [](FakeHost* h) { h->event(HOST_EVENT_PAUSED, nullptr); }, REPLACE_TRIES},
-        {"start", [](FakeHost* h) { h->event(HOST_EVENT_STARTED, nullptr); }, REPLACE_TRIES},
-        {"shutdown", [](FakeHost*) { scs_telemetry_shutdown(); }, REPLACE_TRIES},
+        {"frame end", [](HostModel* h) { h->event(HOST_EVENT_FRAME_END, nullptr); }, 1},
+        {"pause", [](HostModel* h) { h->event(HOST_EVENT_PAUSED, nullptr); }, REPLACE_TRIES},
+        {"start", [](HostModel* h) { h->event(HOST_EVENT_STARTED, nullptr); }, REPLACE_TRIES},
+        {"shutdown", [](HostModel*) { scs_telemetry_shutdown(); }, REPLACE_TRIES},
     };
     for (const auto& c : cases) {
+        test_platform_arm_fault(REPLACE_CALL, FAULT_PERSISTENT, EACCES, nullptr);
         g_test_platform.replaces = 0;
         g_state.lastWriteTick = 0;
         c.call(&host);
