@@ -4,8 +4,9 @@
 #ifndef QAV_TOOLS_HOSTSIM_HOSTSIM_H
 #define QAV_TOOLS_HOSTSIM_HOSTSIM_H
 
-#include "tools/hostsim/document.h"
-#include "tools/hostsim/os.h"
+#include "support/document.h"
+#include "support/os.h"
+#include "support/reader.h"
 #include "tools/hostsim/scenario.h"
 
 #include <atomic>
@@ -37,19 +38,16 @@ struct Revision {
 };
 
 struct Reader {
-    std::string path;
     std::FILE* record = nullptr; // every revision's bytes, one document a line
     Session* session = nullptr;
     std::atomic<bool> stop{false};
     bool busy = false; // read at every poll, changed or not, as a careless reader does
 
     // Touched by the reader thread while it runs, by the player only before and after.
-    bool seen = false;
-    FileStamp last_stamp{};     // of the document last read
-    std::string last_bytes;
+    DocumentWatch watch; // telemetry.json, and the looks and reads it took
     std::vector<Revision> revisions;
     std::vector<std::string> problems; // the first few unreadable or invalid documents
-    uint64_t checks = 0, reads = 0, sharing = 0, missing = 0, failed = 0, invalid = 0;
+    uint64_t sharing = 0, missing = 0, failed = 0, invalid = 0;
 };
 
 // Looks whether the file changed and if so reads it, well-behaved; prints and keeps a new
@@ -59,7 +57,6 @@ void reader_poll(Reader* reader, bool force = false);
 void reader_run(void* reader);
 
 struct PlayResult {
-    bool loaded = false;      // the plug-in initialized with result 0
     int init_result = 0;
     std::vector<uint32_t> frame_us; // time spent inside the plug-in, per frame
     uint64_t frames = 0, late_frames = 0, dropped_frames = 0;

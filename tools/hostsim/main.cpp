@@ -2,10 +2,7 @@
 // watches telemetry.json the way a companion application should. Usage in docs/hostsim.md.
 #include "tools/hostsim/hostsim.h"
 
-#include "tools/hostsim/os.h"
-
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -161,7 +158,7 @@ bool summarize(const Reader& reader, const PlayResult& play)
                                                   "over telemetry.json failed)");
     std::printf("  reader:                %llu checks, %llu reads, %llu sharing violations and "
                 "%llu missing-file retries, %llu unreadable, %llu invalid documents\n",
-                (unsigned long long)reader.checks, (unsigned long long)reader.reads,
+                (unsigned long long)reader.watch.checks, (unsigned long long)reader.watch.reads,
                 (unsigned long long)reader.sharing,
                 (unsigned long long)reader.missing, (unsigned long long)reader.failed,
                 (unsigned long long)reader.invalid);
@@ -228,9 +225,9 @@ int main(int argc, char** argv)
     session.start_us = os_micros();
     Reader reader;
     reader.session = &session;
-    reader.path = os_telemetry_path();
+    reader.watch.path = os_telemetry_path();
     reader.busy = options.busy_reader;
-    if (reader.path.empty()) {
+    if (reader.watch.path.empty()) {
         std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
         return EXIT_LOAD;
     }
@@ -245,7 +242,7 @@ int main(int argc, char** argv)
     std::printf("hostsim: %s, %.1f s at 60 frames a second\n",
                 options.scenario_path.empty() ? "built-in scenario" : options.scenario_path.c_str(),
                 scenario.length());
-    std::printf("hostsim: watching %s\n\n", reader.path.c_str());
+    std::printf("hostsim: watching %s\n\n", reader.watch.path.c_str());
     std::printf("    time  source    what\n");
 
     PlayResult result;

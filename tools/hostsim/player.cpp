@@ -1,15 +1,12 @@
-// The host side of the simulator: loads the plug-in by path, hands it the initialization
-// record in the host's layout, keeps what it registers, and then, 60 times a second, makes
+// The host side of the simulator: the host model loads the plug-in by path, initializes it in
+// the host's layout and keeps what it registers; then, 60 times a second, the player makes
 // the scenario's calls, delivers the three channels and reports the end of the frame.
 #include "tools/hostsim/hostsim.h"
 
-#include "tools/hostsim/os.h"
+#include "state/vocabulary.h"
+#include "support/host_model.h"
 
 #include <cmath>
-#include <cstring>
-
-typedef host_result_t(QAV_HOSTAPI* InitFn)(uint32_t, const HostInitParams*);
-typedef void(QAV_HOSTAPI* ShutdownFn)();
 
 namespace {
 
@@ -17,24 +14,11 @@ const double FRAME_SECONDS = 1.0 / 60;
 const double GAME_SECONDS_PER_SECOND = 20; // the game clock runs faster than the real one
 const uint32_t GAME_TIME_AT_LOAD = 8 * 60; // 08:00 on the first day, in game minutes
 
-struct ChannelSlot {
-    const char* name;
-    uint32_t type; // the only value type the host offers for the channel
-    HostChannelCallback callback;
-    void* context;
+struct Player {
+    HostModel host;         // strict: it refuses what the host program refuses
+    Session* session = nullptr;
+    uint64_t plugin_us = 0; // time spent inside the plug-in in the current frame
 };
-
-// The host, as the plug-in sees it. Callbacks are plain function pointers, so they find it
-// through this one instance.
-struct Host {
-    uint32_t version;
-    bool registering; // registrations count only inside scs_telemetry_init
-    HostEventCallback events[HOST_EVENT_GAMEPLAY + 1];
-    void* event_context[HOST_EVENT_GAMEPLAY + 1];
-    ChannelSlot channels[3];
-    uint64_t plugin_us; // time spent inside the plug-in in the current frame
-    Session* session;
-} g_host;
 
 // The truck: eases towards the target speed and heading, and moves along its heading.
 struct Truck {
@@ -46,85 +30,33 @@ struct Truck {
     double game_seconds;  // the game clock
 };
 
-void QAV_HOSTAPI host_log(int32_t type, const char* message)
+void tell(void* session, const char* source, const std::string& text)
 {
-    std::string text = message != nullptr ? message : "(null)";
-    if (type != HOST_LOG_MESSAGE) text = "type " + std::to_string(type) + ": " + text;
-    say(g_host.session, "host log", text);
+    say((Session*)session, source, text);
 }
 
-host_result_t QAV_HOSTAPI host_register_event(uint32_t event, HostEventCallback callback,
-                                              void* context)
+void send_event(Player* p, uint32_t event, const void* info)
 {
-    bool known = event >= HOST_EVENT_FRAME_END &&
-                 (event < HOST_EVENT_GAMEPLAY || g_host.version >= HOST_VERSION_1_01);
-    if (!g_host.registering || !known || callback == nullptr || g_host.events[event] != nullptr) {
-        say(g_host.session, "host", "refused: event " + std::to_string(event));
-        return HOST_RESULT_GENERIC_ERROR;
-    }
-    g_host.events[event] = callback;
-    g_host.event_context[event] = context;
-    return HOST_RESULT_OK;
-}
-
-host_result_t QAV_HOSTAPI host_register_channel(const char* name, uint32_t index, uint32_t type,
-                                                uint32_t flags, HostChannelCallback callback,
-                                                void* context)
-{
-    (void)flags;
-    for (ChannelSlot& slot : g_host.channels) {
-        if (name == nullptr || std::strcmp(name, slot.name) != 0) continue;
-        if (!g_host.registering || index != HOST_NO_INDEX || type != slot.type ||
-            callback == nullptr || slot.callback != nullptr) {
-            break;
-        }
-        slot.callback = callback;
-        slot.context = context;
-        return HOST_RESULT_OK;
-    }
-    say(g_host.session, "host", std::string("refused: channel ") + (name ? name : "(null)") +
-                                    " of type " + std::to_string(type));
-    return HOST_RESULT_GENERIC_ERROR;
-}
-
-void send_event(uint32_t event, const void* info)
-{
-    if (g_host.events[event] == nullptr) return;
     uint64_t before = os_micros();
-    g_host.events[event](event, info, g_host.event_context[event]);
-    g_host.plugin_us += os_micros() - before;
+    p->host.event(event, info);
+    p->plugin_us += os_micros() - before;
 }
 
-void send_channel(ChannelSlot& slot, const HostValue& value)
+void send_channel(Player* p, int channel, const HostValue& value)
 {
-    if (slot.callback == nullptr) return;
     uint64_t before = os_micros();
-    slot.callback(slot.name, HOST_NO_INDEX, &value, slot.context);
-    g_host.plugin_us += os_micros() - before;
+    p->host.channel(HOST_CHANNELS[channel].host_name, value);
+    p->plugin_us += os_micros() - before;
 }
 
-HostValue value_of(uint32_t type)
+void send_channels(Player* p, const Truck& truck)
 {
-    HostValue v;
-    std::memset(&v, 0, sizeof v);
-    v.type = type;
-    return v;
-}
-
-void send_channels(const Truck& truck)
-{
-    HostValue time = value_of(HOST_TYPE_U32);
-    time.value.u32 = GAME_TIME_AT_LOAD + (uint32_t)(truck.game_seconds / 60);
-    HostValue placement = value_of(HOST_TYPE_PLACEMENT);
-    placement.value.placement.x = truck.x;
-    placement.value.placement.y = truck.y;
-    placement.value.placement.z = truck.z;
+    HostValue placement = host_placement(truck.x, truck.y, truck.z);
     placement.value.placement.heading = (float)(truck.heading / 360);
-    HostValue speed = value_of(HOST_TYPE_FLOAT);
-    speed.value.f32 = (float)truck.speed;
-    send_channel(g_host.channels[0], time);
-    send_channel(g_host.channels[1], placement);
-    send_channel(g_host.channels[2], speed);
+    send_channel(p, CHANNEL_GAME_TIME,
+                 host_u32(GAME_TIME_AT_LOAD + (uint32_t)(truck.game_seconds / 60)));
+    send_channel(p, CHANNEL_TRUCK_PLACEMENT, placement);
+    send_channel(p, CHANNEL_TRUCK_SPEED, host_float((float)truck.speed));
 }
 
 void move_truck(Truck* t, double dt)
@@ -164,19 +96,20 @@ std::string number(double v, int decimals)
 
 // Makes one scenario line's call. The attribute records live only for the call, as the
 // host's own do.
-void make_call(const ScenarioLine& l, Truck* truck, Session* session)
+void make_call(Player* p, const ScenarioLine& l, Truck* truck)
 {
+    Session* session = p->session;
     os_lock();
     session->last_call_us[(int)l.call] = os_micros();
     os_unlock();
     switch (l.call) {
     case Call::start:
         say(session, "host", "start");
-        send_event(HOST_EVENT_STARTED, nullptr);
+        send_event(p, HOST_EVENT_STARTED, nullptr);
         break;
     case Call::pause:
         say(session, "host", "pause");
-        send_event(HOST_EVENT_PAUSED, nullptr);
+        send_event(p, HOST_EVENT_PAUSED, nullptr);
         break;
     case Call::drive:
         say(session, "truck", "target speed " + number(l.value[0], 0) + " km/h");
@@ -197,29 +130,22 @@ void make_call(const ScenarioLine& l, Truck* truck, Session* session)
         say(session, "host", describe_job(l));
         std::vector<HostNamedValue> attrs;
         for (const JobAttribute& a : l.attributes) {
-            HostNamedValue n;
-            std::memset(&n, 0, sizeof n);
-            n.name = a.name.c_str();
-            n.index = HOST_NO_INDEX;
-            n.value.type = a.type;
-            if (a.type == HOST_TYPE_STRING) n.value.value.string = a.text.c_str();
-            if (a.type == HOST_TYPE_U64) n.value.value.u64 = a.integer;
-            if (a.type == HOST_TYPE_U32) n.value.value.u32 = (uint32_t)a.integer;
-            if (a.type == HOST_TYPE_FLOAT) n.value.value.f32 = a.number;
-            attrs.push_back(n);
+            HostValue v = a.type == HOST_TYPE_STRING ? host_string(a.text.c_str())
+                          : a.type == HOST_TYPE_U64  ? host_u64(a.integer)
+                          : a.type == HOST_TYPE_U32  ? host_u32((uint32_t)a.integer)
+                                                     : host_float(a.number);
+            attrs.push_back(host_attribute(a.name.c_str(), v));
         }
-        HostNamedValue end;
-        std::memset(&end, 0, sizeof end);
-        attrs.push_back(end);
+        attrs.push_back(host_attributes_end());
         HostConfiguration job = {"job", attrs.data()};
-        send_event(HOST_EVENT_CONFIGURATION, &job);
+        send_event(p, HOST_EVENT_CONFIGURATION, &job);
         break;
     }
     case Call::event: {
-        bool heard = g_host.events[HOST_EVENT_GAMEPLAY] != nullptr;
+        bool heard = p->host.has_event(HOST_EVENT_GAMEPLAY);
         say(session, "host", "gameplay event " + l.id + (heard ? "" : " (not registered: not sent)"));
         HostGameplayEvent event = {l.id.c_str(), nullptr};
-        send_event(HOST_EVENT_GAMEPLAY, &event);
+        send_event(p, HOST_EVENT_GAMEPLAY, &event);
         break;
     }
     case Call::shutdown:
@@ -229,14 +155,14 @@ void make_call(const ScenarioLine& l, Truck* truck, Session* session)
 
 // After a call that may have written: telemetry.json.tmp outlives a write only when the
 // plug-in could not move it over telemetry.json (on Windows: someone held the file open).
-void check_replace(const std::string& temp, const char* call, FileStamp* last,
-                   PlayResult* result)
+void check_replace(const Session* session, const std::string& temp, const char* call,
+                   FileStamp* last, PlayResult* result)
 {
     FileStamp now = os_file_stamp(temp);
     if (now.exists && !(now == *last)) {
         result->replace_failures++;
-        say(g_host.session, "host", std::string("telemetry.json.tmp stayed behind: the write "
-                                                "at the ") + call + " could not replace telemetry.json");
+        say(session, "host", std::string("telemetry.json.tmp stayed behind: the write at the ") +
+                                 call + " could not replace telemetry.json");
     }
     *last = now;
 }
@@ -246,51 +172,31 @@ void check_replace(const std::string& temp, const char* call, FileStamp* last,
 bool play(const Scenario& scenario, const std::string& plugin, Session* session, Reader* reader,
           PlayResult* result, std::string* error)
 {
-    std::memset(&g_host, 0, sizeof g_host);
-    g_host.version = scenario.interface_version;
-    g_host.session = session;
-    g_host.channels[0] = {"game.time", HOST_TYPE_U32, nullptr, nullptr};
-    g_host.channels[1] = {"truck.world.placement", HOST_TYPE_PLACEMENT, nullptr, nullptr};
-    g_host.channels[2] = {"truck.speed", HOST_TYPE_FLOAT, nullptr, nullptr};
-
-    void* library = os_library_open(plugin, error);
-    if (library == nullptr) return false;
-    InitFn init = (InitFn)os_library_symbol(library, "scs_telemetry_init");
-    ShutdownFn shutdown = (ShutdownFn)os_library_symbol(library, "scs_telemetry_shutdown");
-    if (init == nullptr || shutdown == nullptr) {
-        *error = plugin + " does not export scs_telemetry_init and scs_telemetry_shutdown";
-        os_library_close(library);
-        return false;
-    }
-
-    HostInitParams params;
-    std::memset(&params, 0, sizeof params);
-    params.game_id = scenario.game.c_str();
-    params.game_version = scenario.game_version;
-    params.log = host_log;
-    params.register_for_event = host_register_event;
-    params.register_for_channel = host_register_channel;
+    HostPlugin library;
+    if (!host_load_plugin(plugin, &library, error)) return false;
+    Player player;
+    player.session = session;
+    player.host.watcher = tell;
+    player.host.watcher_context = session;
+    HostInitParams params = player.host.params(scenario.game.c_str(), scenario.game_version);
     char version[32];
     std::snprintf(version, sizeof version, "%u.%02u", scenario.interface_version >> 16,
                   scenario.interface_version & 0xFFFF);
     say(session, "host", "load " + plugin + " (interface " + version + ", game " + scenario.game +
                              " " + std::to_string(scenario.game_version >> 16) + "." +
                              std::to_string(scenario.game_version & 0xFFFF) + ")");
-    std::string temp = reader->path + ".tmp";
+    std::string temp = reader->watch.path + ".tmp";
     FileStamp temp_stamp = os_file_stamp(temp); // one left by an earlier session is not ours
     uint64_t load_us = os_micros();
-    g_host.registering = true;
-    result->init_result = init(scenario.interface_version, &params);
-    g_host.registering = false;
+    result->init_result = player.host.init(library.init, scenario.interface_version, &params);
     say(session, "host", "scs_telemetry_init returned " + std::to_string(result->init_result));
     if (result->init_result != HOST_RESULT_OK) {
         // The host unloads a plug-in whose initialization failed, without a shutdown.
-        os_library_close(library);
+        host_unload_plugin(&library);
         *error = "the plug-in refused to initialize";
         return false;
     }
-    result->loaded = true;
-    check_replace(temp, "load", &temp_stamp, result);
+    check_replace(session, temp, "load", &temp_stamp, result);
 
     // The load document first, before a start at time 0 can replace it; then the reader
     // watches on its own thread.
@@ -321,38 +227,38 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
             result->late_frames++;
         }
         double t = (double)frame * FRAME_SECONDS;
-        g_host.plugin_us = 0;
+        player.plugin_us = 0;
         bool finished = false;
         while (!finished && next < scenario.lines.size() && scenario.lines[next].at <= t + 1e-9) {
             const ScenarioLine& line = scenario.lines[next++];
             if (line.call == Call::shutdown) finished = true;
             if (line.call == Call::start) paused = false;
             if (line.call == Call::pause) paused = true;
-            make_call(line, &truck, session);
-            check_replace(temp, call_name(line.call), &temp_stamp, result);
+            make_call(&player, line, &truck);
+            check_replace(session, temp, call_name(line.call), &temp_stamp, result);
         }
         if (finished) break;
         // While paused the simulation stands still, but the host keeps running frames and
         // publishing the channels.
         if (!paused) move_truck(&truck, (double)(frame + 1 - simulated) * FRAME_SECONDS);
         simulated = frame + 1;
-        send_channels(truck);
-        send_event(HOST_EVENT_FRAME_END, nullptr);
-        result->frame_us.push_back((uint32_t)g_host.plugin_us);
-        check_replace(temp, "frame end", &temp_stamp, result);
+        send_channels(&player, truck);
+        send_event(&player, HOST_EVENT_FRAME_END, nullptr);
+        result->frame_us.push_back((uint32_t)player.plugin_us);
+        check_replace(session, temp, "frame end", &temp_stamp, result);
         result->frames++;
         frame++;
     }
     os_fine_sleep(false);
 
     say(session, "host", "shutdown");
-    shutdown();
-    check_replace(temp, "shutdown", &temp_stamp, result);
+    library.shutdown();
+    check_replace(session, temp, "shutdown", &temp_stamp, result);
     result->seconds = (double)(os_micros() - load_us) / 1e6;
     reader->stop = true;
     if (watcher != nullptr) os_thread_join(watcher);
     reader_poll(reader, true); // the closing document, however soon it followed the last one
-    os_library_close(library);
+    host_unload_plugin(&library);
     say(session, "host", "unloaded");
     return true;
 }

@@ -1,11 +1,10 @@
-// The reader: what a companion application should do with telemetry.json, done from a
-// thread of its own while the host plays. Every few milliseconds it looks at the file's
-// last-write time and size, which opens nothing; only when they changed does it open the
-// file with every sharing mode, read it whole and close it at once. A sharing violation or
-// a missing file is simply tried again at the next poll.
+// The reader: what a companion application should do with telemetry.json (support/reader.h),
+// done from a thread of its own while the host plays. Every few milliseconds it looks at the
+// file's stamp, which opens nothing; only when it changed does it open the file with every
+// sharing mode, read it whole and close it at once. A sharing violation or a missing file is
+// simply tried again at the next poll. Every new document is judged by the document check,
+// told apart from the previous one and printed.
 #include "tools/hostsim/hostsim.h"
-
-#include "tools/hostsim/os.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +12,6 @@
 namespace {
 
 const unsigned POLL_MS = 5;
-const size_t DOCUMENT_LIMIT = 64 * 1024; // a document is a few kilobytes at most
 const size_t PROBLEMS_KEPT = 5;
 
 std::string fixed(double v, int decimals)
@@ -84,40 +82,22 @@ void problem(Reader* reader, const std::string& what)
 
 void reader_poll(Reader* reader, bool force)
 {
-    // The stamp is taken before the read: a replace in between is read now and merely
-    // makes the next poll read the same bytes again.
-    FileStamp stamp = os_file_stamp(reader->path);
-    os_lock();
-    reader->checks++;
-    if (!stamp.exists) reader->missing++;
-    bool unchanged = stamp == reader->last_stamp;
-    os_unlock();
-    if (!stamp.exists || (unchanged && !force)) return;
-
-    std::string bytes;
-    ReadResult read = os_read_file(reader->path, DOCUMENT_LIMIT, &bytes);
+    WatchResult seen = watch_document(&reader->watch, force);
     uint64_t now = os_micros();
+    const std::string& bytes = reader->watch.bytes;
     os_lock();
-    reader->reads++;
-    reader->last_stamp = read == ReadResult::ok ? stamp : FileStamp{};
-    if (read == ReadResult::sharing) {
+    if (seen == WatchResult::sharing) {
         reader->sharing++;
-    } else if (read == ReadResult::missing) {
+    } else if (seen == WatchResult::missing) {
         reader->missing++;
-    } else if (read == ReadResult::failed) {
+    } else if (seen == WatchResult::failed) {
         reader->failed++;
         problem(reader, "unreadable: the read failed");
-    } else if (!reader->seen || bytes != reader->last_bytes) {
-        reader->seen = true;
-        reader->last_bytes = bytes;
+    } else if (seen == WatchResult::changed) {
         Revision r;
         r.at_us = now;
-        std::string why;
-        if (bytes.size() > DOCUMENT_LIMIT) {
-            why = "larger than any document";
-        } else if (check_document(bytes, &r.view, &why)) {
-            why.clear();
-        }
+        std::string why = bytes.size() > DOCUMENT_READ_LIMIT ? "larger than any document"
+                                                             : document_problem(bytes, &r.view);
         if (!why.empty()) {
             reader->invalid++;
             problem(reader, "invalid document: " + why);

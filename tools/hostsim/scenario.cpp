@@ -1,31 +1,10 @@
 #include "tools/hostsim/scenario.h"
 
+#include "state/vocabulary.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
-
-// Ten seconds that show every kind of write: the load, the start, paced writes while the
-// truck drives, a job, gameplay events, a pause and a start, the job cleared on delivery and
-// the closing document.
-const char DEFAULT_SCENARIO[] =
-    "# hostsim's built-in drive. Print it with --print-default to start a scenario of your own.\n"
-    "0     load interface=1.01 game=haulsim version=1.18\n"
-    "0     position -3120.5 42.25 1288.75\n"
-    "0.5   start\n"
-    "0.5   drive 80\n"
-    "1.5   job cargo=\"Pine logs\" cargo.id=pine_logs source.city=Aldmoor source.city.id=aldmoor "
-    "source.company=\"Northwood Timber\" source.company.id=northwood destination.city=Brennick "
-    "destination.city.id=brennick destination.company=\"Harbor Mills\" "
-    "destination.company.id=harbor_mills income=14250 cargo.mass=18200 delivery.time=540 "
-    "planned_distance.km=312\n"
-    "3.5   heading 35\n"
-    "4.2   event toll.paid\n"
-    "5.0   pause\n"
-    "6.0   start\n"
-    "7.2   event job.delivered\n"
-    "7.2   job\n"
-    "8.0   drive 0\n"
-    "10.0  shutdown\n";
 
 namespace {
 
@@ -34,28 +13,6 @@ const double MAX_SECONDS = 86400.0; // a day of scenario is more than anyone wat
 struct Token {
     std::string text;
     size_t equals; // where the first '=' outside quotes splits a key=value token, or npos
-};
-
-struct AttributeRow {
-    const char* name;
-    uint32_t type;
-};
-
-const AttributeRow JOB_ATTRIBUTES[] = {
-    {"cargo", HOST_TYPE_STRING},
-    {"cargo.id", HOST_TYPE_STRING},
-    {"source.city", HOST_TYPE_STRING},
-    {"source.city.id", HOST_TYPE_STRING},
-    {"source.company", HOST_TYPE_STRING},
-    {"source.company.id", HOST_TYPE_STRING},
-    {"destination.city", HOST_TYPE_STRING},
-    {"destination.city.id", HOST_TYPE_STRING},
-    {"destination.company", HOST_TYPE_STRING},
-    {"destination.company.id", HOST_TYPE_STRING},
-    {"income", HOST_TYPE_U64},
-    {"cargo.mass", HOST_TYPE_FLOAT},
-    {"delivery.time", HOST_TYPE_U32},
-    {"planned_distance.km", HOST_TYPE_U32},
 };
 
 // What each command takes. Numbers must lie within [lo, hi]; `job` and `load` take
@@ -168,9 +125,9 @@ std::string quote(const std::string& s) { return "'" + s + "'"; }
 std::string attribute_names()
 {
     std::string names;
-    for (const AttributeRow& row : JOB_ATTRIBUTES) {
+    for (const VocabularyRow& row : JOB_ATTRIBUTES) {
         if (!names.empty()) names += ", ";
-        names += row.name;
+        names += row.host_name;
     }
     return names;
 }
@@ -183,10 +140,7 @@ bool parse_attribute(const Token& t, JobAttribute* a, std::string* error)
     }
     a->name = t.text.substr(0, t.equals);
     std::string value = t.text.substr(t.equals + 1);
-    const AttributeRow* row = nullptr;
-    for (const AttributeRow& r : JOB_ATTRIBUTES) {
-        if (a->name == r.name) row = &r;
-    }
+    const VocabularyRow* row = vocabulary_find(JOB_ATTRIBUTES, JOB_ATTRIBUTE_COUNT, a->name.c_str());
     if (row == nullptr) {
         *error = "unknown job attribute " + quote(a->name) + "; the attributes are " +
                  attribute_names();
