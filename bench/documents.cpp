@@ -15,60 +15,63 @@ static const char* escape_text()
     return g_escapes;
 }
 
-static const char* const JOB_TEXT_ATTRIBUTES[10] = {
-    "cargo", "cargo.id", "source.city", "source.city.id", "source.company",
-    "source.company.id", "destination.city", "destination.city.id", "destination.company",
-    "destination.company.id",
-};
-
-static void fill_job(BenchDocument* doc, const char* const texts[10], uint64_t income,
-                     float mass, uint32_t delivery_time, uint32_t planned_km)
+// A value of the row's type: `number` as that type, or the longest the type prints.
+static HostValue number_value(const VocabularyRow& row, double number, bool longest)
 {
-    for (int i = 0; i < 10; i++) {
-        doc->job[i] = host_attribute(JOB_TEXT_ATTRIBUTES[i], host_string(texts[i]));
+    switch (row.type) {
+    case HOST_TYPE_U64: return host_u64(longest ? UINT64_MAX : (uint64_t)number);
+    case HOST_TYPE_FLOAT: return host_float(longest ? -FLT_MAX : (float)number);
+    default: return host_u32(longest ? UINT32_MAX : (uint32_t)number);
     }
-    doc->job[10] = host_attribute("income", host_u64(income));
-    doc->job[11] = host_attribute("cargo.mass", host_float(mass));
-    doc->job[12] = host_attribute("delivery.time", host_u32(delivery_time));
-    doc->job[13] = host_attribute("planned_distance.km", host_u32(planned_km));
-    doc->job[14] = host_attributes_end();
+}
+
+// The job's texts in table order, then its numbers in table order.
+static void fill_job(BenchDocument* doc, const char* const* texts, const double* numbers,
+                     bool longest)
+{
+    for (int i = 0; i < JOB_ATTRIBUTE_COUNT; i++) {
+        const VocabularyRow& row = JOB_ATTRIBUTES[i];
+        HostValue v = row.type == HOST_TYPE_STRING ? host_string(*texts++)
+                                                   : number_value(row, *numbers++, longest);
+        doc->job[i] = host_attribute(row.host_name, v);
+    }
+    doc->job[JOB_ATTRIBUTE_COUNT] = host_attributes_end();
 }
 
 void bench_document(BenchDocument* doc, BenchKind kind)
 {
-    static const char* const typical[10] = {
+    static const char* const typical[] = {
         "Chilled yoghurt", "yoghurt_chilled", "Varnholm", "varnholm", "Brightfield Dairies",
         "brightfield_dairy", "\xC3\x98sterby", "osterby", "Kettle & Crane Wholesale",
         "kettle_crane",
     };
+    static const double numbers[] = {48650, 18250.5, 41280, 612}; // income, mass, time, km
     const char* e = escape_text();
-    const char* const escapes[10] = {e, e, e, e, e, e, e, e, e, e};
+    const char* const escapes[] = {e, e, e, e, e, e, e, e, e, e};
     static const char* const names[BENCH_KINDS] = {"typical", "escapes", "largest"};
     doc->name = names[kind];
     doc->game = kind == BENCH_TYPICAL ? "haulsim" : e;
     doc->gameplay.id = kind == BENCH_TYPICAL ? "player.tollgate.paid" : e;
     doc->gameplay.attributes = nullptr;
-    if (kind != BENCH_LARGEST) {
+    bool longest = kind == BENCH_LARGEST;
+    fill_job(doc, kind == BENCH_TYPICAL ? typical : escapes, numbers, longest);
+    if (!longest) {
         doc->game_version = (1u << 16) | 49u;
-        doc->game_time = host_u32(52980);
-        doc->placement = host_placement(-31245.671, 47.25, 18834.009);
-        doc->speed = host_float(23.61f);
-        fill_job(doc, kind == BENCH_TYPICAL ? typical : escapes, 48650, 18250.5f, 41280, 612);
+        doc->channels[CHANNEL_GAME_TIME] = host_u32(52980);
+        doc->channels[CHANNEL_TRUCK_PLACEMENT] = host_placement(-31245.671, 47.25, 18834.009);
+        doc->channels[CHANNEL_TRUCK_SPEED] = host_float(23.61f);
         return;
     }
     doc->game_version = 0xFFFFFFFFu;
-    doc->game_time = host_u32(0xFFFFFFFFu);
-    doc->placement = host_placement(-DBL_MAX, -DBL_MAX, -DBL_MAX);
-    doc->speed = host_float(-FLT_MAX);
-    fill_job(doc, escapes, UINT64_MAX, -FLT_MAX, 0xFFFFFFFFu, 0xFFFFFFFFu);
+    doc->channels[CHANNEL_GAME_TIME] = host_u32(0xFFFFFFFFu);
+    doc->channels[CHANNEL_TRUCK_PLACEMENT] = host_placement(-DBL_MAX, -DBL_MAX, -DBL_MAX);
+    doc->channels[CHANNEL_TRUCK_SPEED] = host_float(-FLT_MAX);
 }
 
-void bench_deliver(FakeHost* host, const BenchDocument& doc)
+void bench_deliver(HostModel* host, const BenchDocument& doc)
 {
     host->event(HOST_EVENT_STARTED, nullptr);
-    host->channel("game.time", doc.game_time);
-    host->channel("truck.world.placement", doc.placement);
-    host->channel("truck.speed", doc.speed);
+    for (int i = 0; i < CHANNEL_COUNT; i++) host->channel(HOST_CHANNELS[i].host_name, doc.channels[i]);
     HostConfiguration job = {"job", doc.job};
     host->event(HOST_EVENT_CONFIGURATION, &job);
     host->event(HOST_EVENT_GAMEPLAY, &doc.gameplay);

@@ -6,10 +6,8 @@
 #ifndef QAV_BENCH_DOCUMENTS_H
 #define QAV_BENCH_DOCUMENTS_H
 
-#include "host/scs_host.h"
-#include "tests/support/fake_host.h"
-
-enum { BENCH_JOB_ATTRIBUTES = 14 };
+#include "state/vocabulary.h"
+#include "support/host_model.h"
 
 enum BenchKind { BENCH_TYPICAL, BENCH_ESCAPES, BENCH_LARGEST, BENCH_KINDS };
 
@@ -17,16 +15,16 @@ struct BenchDocument {
     const char* name; // "typical", "escapes" or "largest"
     const char* game;
     uint32_t game_version;
-    HostValue game_time, placement, speed;
-    HostNamedValue job[BENCH_JOB_ATTRIBUTES + 1]; // ends with a null name
+    HostValue channels[CHANNEL_COUNT];              // in the order of HOST_CHANNELS
+    HostNamedValue job[JOB_ATTRIBUTE_COUNT + 1];    // ends with a null name
     HostGameplayEvent gameplay;
 };
 
 void bench_document(BenchDocument* doc, BenchKind kind);
 
 // Hands everything but the game identifier and version (those come with initialization) to
-// the plug-in through the callbacks it registered with `host`: start, the three channels,
-// the job and one gameplay event. The start event writes once.
-void bench_deliver(FakeHost* host, const BenchDocument& doc);
+// the plug-in through the callbacks it registered with `host`: start, the channels, the job
+// and one gameplay event. The start event writes once.
+void bench_deliver(HostModel* host, const BenchDocument& doc);
 
 #endif

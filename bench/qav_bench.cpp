@@ -11,9 +11,13 @@
 #include "output/pacing.h"
 #include "output/snapshot.h"
 #include "platform/platform.h"
+#include "plugin/exports.h"
 #include "state/handlers.h"
 #include "state/telemetry_state.h"
-#include "tests/support/fake_host.h"
+#include "state/vocabulary.h"
+#include "support/figures.h"
+#include "support/host_model.h"
+#include "support/render.h"
 
 #include <benchmark/benchmark.h>
 
@@ -30,10 +34,7 @@
 #include <utility>
 #include <vector>
 
-extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
-                                                        const HostInitParams* params);
-
-static FakeHost g_host;
+static HostModel g_host;
 static BenchDocument g_docs[BENCH_KINDS];
 static std::string g_rendered[BENCH_KINDS]; // each document as write_snapshot writes it
 static std::string g_temp, g_final;       // native paths of telemetry.json(.tmp)
@@ -44,9 +45,8 @@ static std::string g_temp, g_final;       // native paths of telemetry.json(.tmp
 static void use_document(int which)
 {
     const BenchDocument& doc = g_docs[which];
-    g_host = FakeHost();
-    HostInitParams params = g_host.params(doc.game, doc.game_version);
-    if (scs_telemetry_init(HOST_VERSION_1_01, &params) != HOST_RESULT_OK) {
+    if (g_host.start(scs_telemetry_init, HOST_VERSION_1_01, doc.game, doc.game_version) !=
+        HOST_RESULT_OK) {
         fprintf(stderr, "qav_bench: the plug-in did not initialize\n");
         exit(1);
     }
@@ -63,19 +63,10 @@ static FILE* open_discard()
     return fopencookie(nullptr, "w", io);
 }
 
-static std::string render_to_string(uint32_t pid, uint64_t tick)
+// The record's document as write_snapshot would write it at `tick`.
+static std::string rendered(uint32_t pid, uint64_t tick)
 {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* f = open_memstream(&data, &size);
-    JsonOut out;
-    json_begin(&out, f);
-    render_snapshot(&out, &g_state, pid, tick);
-    json_end(&out);
-    fclose(f);
-    std::string s(data, size);
-    free(data);
-    return s;
+    return render_to_string([&](JsonOut* out) { render_snapshot(out, &g_state, pid, tick); });
 }
 
 // Per-iteration allocation counters for the loop that ran between `before` and now.
@@ -106,13 +97,14 @@ static void bm_tick(benchmark::State& st)
     for (auto _ : st) benchmark::DoNotOptimize(platform_tick_ms());
 }
 
-static void bm_channel(benchmark::State& st, HostChannelCallback callback, int which_value)
+// The channel handlers, in the order of HOST_CHANNELS.
+static const HostChannelCallback CHANNEL_HANDLERS[CHANNEL_COUNT] = {
+    on_game_time, on_truck_placement, on_truck_speed};
+
+static void bm_channel(benchmark::State& st, int channel)
 {
-    HostChannelCallback volatile handler = callback;
-    const BenchDocument& doc = g_docs[BENCH_TYPICAL];
-    const HostValue* value = which_value == 0   ? &doc.game_time
-                             : which_value == 1 ? &doc.placement
-                                                : &doc.speed;
+    HostChannelCallback volatile handler = CHANNEL_HANDLERS[channel];
+    const HostValue* value = &g_docs[BENCH_TYPICAL].channels[channel];
     for (auto _ : st) handler("channel", HOST_NO_INDEX, value, nullptr);
 }
 
@@ -216,12 +208,6 @@ static void bm_publish(benchmark::State& st, int method, int which)
     count_allocations(st, before);
 }
 
-static double median(std::vector<double>* v)
-{
-    std::sort(v->begin(), v->end());
-    return v->empty() ? 0 : (*v)[v->size() / 2];
-}
-
 // Every way of publishing, one call each in turns, the one going first rotating, each call
 // timed on its own: all of them see the same state of the disk and of the machine, so their
 // ratios hold while absolute times drift (a write here waits on the disk, and the machine is
@@ -245,9 +231,9 @@ static void bm_publish_in_turns(benchmark::State& st, int which)
         }
         turn++;
     }
-    double qav = median(&times[0]);
+    double qav = median_of(times[0]);
     for (size_t m = 0; m < PUBLISH_METHOD_COUNT; m++) {
-        double t = median(&times[m]);
+        double t = median_of(times[m]);
         st.counters[std::string(PUBLISH_METHODS[m].name) + "_us"] = t;
         if (m != 0) st.counters[std::string("qav/") + PUBLISH_METHODS[m].name] = t > 0 ? qav / t : 0;
     }
@@ -296,9 +282,10 @@ public:
         printf("\nQAV figures%44s %12s   target on the minimum\n", "median", "minimum");
         row("frame end, no write", "frame_end/idle", 10);
         row("  the clock read alone", "platform_tick_ms", -1);
-        row("channel game.time", "channel/game.time", 5);
-        row("channel truck.world.placement", "channel/truck.world.placement", 5);
-        row("channel truck.speed", "channel/truck.speed", 5);
+        for (const VocabularyRow& channel : HOST_CHANNELS) {
+            std::string name = std::string("channel/") + channel.host_name;
+            row(("channel " + std::string(channel.host_name)).c_str(), name, 5);
+        }
         for (int which = 0; which < BENCH_KINDS; which++) {
             std::string d = std::string("/") + g_docs[which].name;
             printf("-- %s document (%zu bytes)\n", g_docs[which].name, g_rendered[which].size());
@@ -398,9 +385,9 @@ static void register_benchmarks()
 {
     add("frame_end/idle", bm_frame_end_idle);
     add("platform_tick_ms", bm_tick);
-    add("channel/game.time", bm_channel, on_game_time, 0);
-    add("channel/truck.world.placement", bm_channel, on_truck_placement, 1);
-    add("channel/truck.speed", bm_channel, on_truck_speed, 2);
+    for (int channel = 0; channel < CHANNEL_COUNT; channel++) {
+        add(std::string("channel/") + HOST_CHANNELS[channel].host_name, bm_channel, channel);
+    }
     for (int which = 0; which < BENCH_KINDS; which++) {
         std::string d = std::string("/") + g_docs[which].name;
         add("configuration" + d, bm_configuration, which);
@@ -436,9 +423,9 @@ int main(int argc, char** argv)
     for (int which = 0; which < BENCH_KINDS; which++) {
         bench_document(&g_docs[which], (BenchKind)which);
         use_document(which);
-        g_rendered[which] = render_to_string(platform_process_id(), platform_tick_ms());
+        g_rendered[which] = rendered(platform_process_id(), platform_tick_ms());
         // The yardstick must write the very same document, or the comparison means nothing.
-        if (naive_render(g_state, 4242, 99) != render_to_string(4242, 99)) {
+        if (naive_render(g_state, 4242, 99) != rendered(4242, 99)) {
             fprintf(stderr, "qav_bench: the straightforward writer renders the %s document "
                             "differently\n", g_docs[which].name);
         }
