@@ -16,7 +16,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
+# Wine, in the build's own prefix: scripts/wine.sh is the one place that sets it up.
 find_program(QAV_WINE NAMES wine wine64)
 if(QAV_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QAV_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh)
 endif()

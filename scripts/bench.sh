@@ -21,5 +21,4 @@ build/bench/bin/qav_bench --benchmark_repetitions=9 --benchmark_enable_random_in
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs" --target win_write_bench >/dev/null
 echo
-WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-  wine build/windows/bin/win_write_bench.exe
+bash scripts/wine.sh build/windows/bin/win_write_bench.exe

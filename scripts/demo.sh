@@ -14,10 +14,4 @@ if ! { cmake --preset windows && cmake --build --preset windows -j "$(nproc)" --
   exit 1
 fi
 
-# A Wine prefix of the build's own; the first run creates it, which takes a little while.
-export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -d "$WINEPREFIX" ]; then
-  echo "creating the Wine prefix (first run only) ..."
-  wineboot --init >/dev/null 2>&1 || true
-fi
-wine build/windows/bin/hostsim.exe "$@"
+bash scripts/wine.sh build/windows/bin/hostsim.exe "$@"
