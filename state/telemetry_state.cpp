@@ -34,6 +34,8 @@ void state_reset(TelemetryState* state)
     std::memset(first, 0, (size_t)(end - first));
 }
 
+static_assert(sizeof(Position) == 3 * sizeof(double), "a position is the placement's x, y, z");
+
 void store_value(TelemetryState* state, const VocabularyRow* row, const HostValue* value)
 {
     char* field = (char*)state + row->offset;
