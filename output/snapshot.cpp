@@ -1,6 +1,7 @@
 #include "output/snapshot.h"
 
 #include "platform/platform.h"
+#include "plugin/version.h"
 #include "state/vocabulary.h"
 
 #include <cstring>
@@ -57,7 +58,7 @@ static void write_value(JsonOut* out, const TelemetryState* s, const VocabularyR
 
 void render_snapshot(JsonOut* out, const TelemetryState* s, uint32_t pid, uint64_t tick)
 {
-    JSON_LIT(out, "{\"plugin\":\"QAV\",\"version\":\"1.0.0\",\"pid\":");
+    JSON_LIT(out, "{\"plugin\":\"" QAV_PRODUCT_NAME "\",\"version\":\"" QAV_VERSION "\",\"pid\":");
     json_u64(out, pid);
     JSON_LIT(out, ",\"written\":");
     json_u64(out, tick);

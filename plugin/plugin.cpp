@@ -3,6 +3,7 @@
 // in the handlers the host calls back.
 #include "plugin/exports.h"
 #include "plugin/registration.h"
+#include "plugin/version.h"
 
 #include "output/pacing.h"
 #include "output/snapshot.h"
@@ -11,7 +12,7 @@
 #include "state/telemetry_state.h"
 
 static const char LOAD_MESSAGE[] =
-    "[QAV] Qavelin telemetry plugin 1.0.0 loaded - press CTRL+G for the QAV overlay";
+    "[QAV] " QAV_DESCRIPTION " " QAV_VERSION " loaded - press CTRL+G for the QAV overlay";
 static const char CORE_REFUSED_MESSAGE[] = "[QAV] could not register core events";
 
 #define CORE_EVENT(event, handler) {true, false, event, handler, NULL, NULL}
