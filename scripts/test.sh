@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both QAV builds and runs every test: the native unit tests (ASan + UBSan) and the
-# torn-read stress, the real QAV.dll under Wine, and a bounded libFuzzer run (clang, ASan +
-# UBSan; QAV_FUZZ_SECONDS, default 60).
+# torn-read stress, the real QAV.dll under Wine with its tables, version resource and
+# reproducibility, the release package, and a bounded libFuzzer run (clang, ASan + UBSan;
+# QAV_FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,6 +15,10 @@ ctest --preset native -j "$jobs"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows
+
+# The package a player downloads, checked against the DLL the Windows tests just ran against.
+zip=$(bash scripts/package.sh | head -n 1)
+bash tests/release/check_package.sh "$zip" build/windows/bin/QAV.dll
 
 cmake --preset fuzz -DQAV_FUZZ_SECONDS="${QAV_FUZZ_SECONDS:-60}" >/dev/null
 cmake --build --preset fuzz -j "$jobs"
