@@ -23,5 +23,5 @@ touch -d '2000-01-01 00:00:00 UTC' "$stage"/*
 rm -f "dist/$name.zip"
 (cd "$stage" && TZ=UTC zip -q -X "../../../../dist/$name.zip" \
   QAV.dll INSTALL.txt telemetry.md telemetry.schema.json SHA256SUMS)
-echo "dist/$name.zip"
 unzip -l "dist/$name.zip"
+echo "dist/$name.zip" # last: the test script takes the path from here

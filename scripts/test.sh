@@ -17,7 +17,7 @@ cmake --build --preset windows -j "$jobs"
 ctest --preset windows
 
 # The package a player downloads, checked against the DLL the Windows tests just ran against.
-zip=$(bash scripts/package.sh | head -n 1)
+zip=$(bash scripts/package.sh | tail -n 1)
 bash tests/release/check_package.sh "$zip" build/windows/bin/QAV.dll
 
 cmake --preset fuzz -DQAV_FUZZ_SECONDS="${QAV_FUZZ_SECONDS:-60}" >/dev/null
