@@ -72,4 +72,24 @@ struct OsThread;
 OsThread* os_thread_start(void (*run)(void*), void* arg);
 void os_thread_join(OsThread* thread);
 
+// The clock the plug-in stamps `written` with, in milliseconds: GetTickCount64 on Windows,
+// CLOCK_MONOTONIC_COARSE natively. A document's age is this minus its `written`.
+uint64_t os_tick_ms();
+
+// Whether a process with this id runs now (a document's `pid`, for one that never closed).
+bool os_process_alive(uint32_t pid);
+
+// Creates one folder; an existing one is fine, any other failure shows at the first write.
+void os_create_directory(const std::string& path);
+
+// Moves `from` over `to` in one rename, replacing it, as the plug-in publishes a document.
+bool os_replace(const std::string& from, const std::string& to);
+
+// Calls `handler` on every Ctrl+C instead of ending the process. It runs in a signal handler
+// or on a thread of the system's: it may only set flags and call os_exit_now.
+void os_on_interrupt(void (*handler)());
+
+// Ends the process at once, as a crash does: nothing is unloaded, nothing is flushed.
+void os_exit_now(int status);
+
 #endif

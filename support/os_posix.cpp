@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,3 +109,35 @@ void os_thread_join(OsThread* t)
     t->thread.join();
     delete t;
 }
+
+uint64_t os_tick_ms() { return posix_tick_ms(); }
+
+bool os_process_alive(uint32_t pid)
+{
+    // Signal 0 only asks; EPERM means the process runs under another user.
+    if (pid == 0 || pid > (uint32_t)INT32_MAX) return false;
+    return kill((pid_t)pid, 0) == 0 || errno == EPERM;
+}
+
+void os_create_directory(const std::string& path) { (void)mkdir(path.c_str(), 0777); }
+
+bool os_replace(const std::string& from, const std::string& to)
+{
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+static void (*g_interrupt)() = nullptr;
+
+static void on_signal(int) { g_interrupt(); }
+
+void os_on_interrupt(void (*handler)())
+{
+    g_interrupt = handler;
+    struct sigaction action = {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void os_exit_now(int status) { _exit(status); }

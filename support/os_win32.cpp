@@ -169,3 +169,43 @@ void os_thread_join(OsThread* t)
     CloseHandle(t->handle);
     delete t;
 }
+
+uint64_t os_tick_ms() { return (uint64_t)GetTickCount64(); }
+
+bool os_process_alive(uint32_t pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == NULL) return GetLastError() == ERROR_ACCESS_DENIED; // runs, not ours to ask
+    DWORD code = 0;
+    bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return alive;
+}
+
+void os_create_directory(const std::string& path) { (void)CreateDirectoryW(os_wide(path).c_str(), NULL); }
+
+bool os_replace(const std::string& from, const std::string& to)
+{
+    return MoveFileExW(os_wide(from).c_str(), os_wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+static void (*g_interrupt)() = nullptr;
+
+static BOOL WINAPI on_console_event(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    g_interrupt();
+    return TRUE;
+}
+
+void os_on_interrupt(void (*handler)())
+{
+    g_interrupt = handler;
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+void os_exit_now(int status)
+{
+    // TerminateProcess, not ExitProcess: no DLL is told the process ends, as in a crash.
+    TerminateProcess(GetCurrentProcess(), (UINT)status);
+}
