@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # Runs hostsim the way a user does and checks what it left behind.
 #
-#   hostsim_run.sh play SCENARIO STATES WORK CHECK_RECORD... -- HOSTSIM...
+#   hostsim_run.sh play SCENARIO EXPECTED WORK CHECK_RECORD... -- HOSTSIM...
 #     plays SCENARIO into the freshly built plug-in, recording every revision the reader saw,
-#     then has CHECK_RECORD judge them all and check they went through STATES.
-#   hostsim_run.sh refuse SCENARIO LINE WORK -- HOSTSIM...
-#     SCENARIO is wrong on LINE: hostsim must say so, exit 1 and load nothing.
+#     then has CHECK_RECORD judge them all against EXPECTED: the states, then "crash" or
+#     "quiet FROM TO" (see check_record.cpp). After a crash (native only) a watch must find
+#     the host gone.
+#   hostsim_run.sh refuse SCENARIO LINES WORK -- HOSTSIM...
+#     SCENARIO is wrong on each of LINES (like 4,6): hostsim must say so, exit 1 and load
+#     nothing.
+#   hostsim_run.sh replay SCENARIO WORK CHECK_RECORD -- HOSTSIM   (native)
+#     records SCENARIO, replays the recording while a watch records what it sees, and has
+#     CHECK_RECORD compare the two.
+#   hostsim_run.sh plot SCENARIO WORK PYTHON PACING_PLOT -- HOSTSIM   (native)
+#     records SCENARIO and draws the recording: the script must leave a PNG picture.
+#   hostsim_run.sh interrupt WORK CHECK_RECORD -- HOSTSIM   (native)
+#     presses Ctrl+C in the built-in drive: the plug-in must be shut down in good order.
 #
 # HOSTSIM and CHECK_RECORD are the command lines that start the simulator and the record's
 # judge (under Wine for the Windows build).
@@ -14,43 +24,84 @@
 set -euo pipefail
 mode=$1
 shift
-
-if [ "$mode" = play ]; then
-  scenario=$1 states=$2 work=$3
-  shift 3
-  check=()
-  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
-    check+=("$1")
-    shift
-  done
-elif [ "$mode" = refuse ]; then
-  scenario=$1 line=$2 work=$3
-  shift 3
-else
-  echo "unknown mode $mode" >&2
-  exit 2
-fi
+case $mode in
+  play) scenario=$1 expected=$2 work=$3; shift 3 ;;
+  refuse) scenario=$1 lines=$2 work=$3; shift 3 ;;
+  replay | plot) scenario=$1 work=$2; shift 2 ;;
+  interrupt) scenario="" work=$1; shift ;;
+  *) echo "unknown mode $mode" >&2; exit 2 ;;
+esac
+check=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+  check+=("$1")
+  shift
+done
 [ "$1" = "--" ] && shift
 
 rm -rf "$work"
 mkdir -p "$work/data"
-cp "$scenario" "$work/test.scenario"
+[ -z "$scenario" ] || cp "$scenario" "$work/test.scenario"
 cd "$work"
 export XDG_DATA_HOME=$work/data
 
+# Ctrl+C, as a terminal sends it, to a hostsim started in the background here.
+interrupt() {
+  sleep "$2"
+  kill -INT "$1"
+  wait "$1"
+}
+
 status=0
-"$@" --record record.jsonl test.scenario >output.txt 2>&1 || status=$?
-cat output.txt
-
-if [ "$mode" = play ]; then
-  [ $status -eq 0 ] || { echo "hostsim exited with $status"; exit 1; }
-  exec "${check[@]}" record.jsonl "$states"
-fi
-
-[ $status -eq 1 ] || { echo "hostsim exited with $status, not 1"; exit 1; }
-grep -q "test.scenario:$line: " output.txt || { echo "the error does not name line $line"; exit 1; }
-if grep -q "host " output.txt || [ -e data/QAV ]; then
-  echo "the plug-in was loaded for a bad scenario"
-  exit 1
-fi
-echo "refused, naming line $line"
+case $mode in
+  play)
+    "$@" --record record.jsonl test.scenario >output.txt 2>&1 || status=$?
+    cat output.txt
+    [ $status -eq 0 ] || { echo "hostsim exited with $status"; exit 1; }
+    # shellcheck disable=SC2086 # EXPECTED is the judge's arguments
+    "${check[@]}" record.jsonl $expected
+    if [[ $expected == *crash* && $(uname) == Linux && $1 != *wine* ]]; then
+      "$1" --watch >watch.txt 2>&1 &
+      interrupt $! 1 || true
+      cat watch.txt
+      grep -q "^verdict: host gone without a closing document" watch.txt
+    fi
+    ;;
+  refuse)
+    "$@" --record record.jsonl test.scenario >output.txt 2>&1 || status=$?
+    cat output.txt
+    [ $status -eq 1 ] || { echo "hostsim exited with $status, not 1"; exit 1; }
+    for line in ${lines//,/ }; do
+      grep -q "test.scenario:$line: " output.txt || { echo "no error names line $line"; exit 1; }
+    done
+    if grep -q "host " output.txt || [ -e data/QAV ]; then
+      echo "the plug-in was loaded for a bad scenario"
+      exit 1
+    fi
+    echo "refused, naming lines $lines"
+    ;;
+  replay)
+    "$@" --record record.jsonl test.scenario >/dev/null
+    rm -f data/QAV/telemetry.json
+    "$1" --watch --record seen.jsonl >watch.txt 2>&1 &
+    watcher=$!
+    sleep 1
+    "$1" --replay record.jsonl --to data/QAV
+    wait $watcher || { cat watch.txt; echo "the watch did not end well"; exit 1; }
+    cat watch.txt
+    "${check[@]}" --replayed record.jsonl seen.jsonl
+    ;;
+  plot)
+    "$@" --record record.jsonl test.scenario >/dev/null
+    "${check[@]}" record.jsonl pacing.png
+    [ "$(head -c 4 pacing.png | tail -c 3)" = PNG ] || { echo "pacing.png is not a PNG picture"; exit 1; }
+    echo "drew pacing.png"
+    ;;
+  interrupt)
+    "$@" --record record.jsonl >output.txt 2>&1 &
+    interrupt $! 2 || status=$?
+    cat output.txt
+    [ $status -eq 0 ] || { echo "hostsim exited with $status"; exit 1; }
+    grep -q "stopped: *by Ctrl+C" output.txt
+    "${check[@]}" record.jsonl any
+    ;;
+esac

@@ -1,5 +1,5 @@
 // hostsim's scenario parser: what hand-written scenarios mean, and that every mistake is
-// refused with the number of the line it is on.
+// refused with the number of the line it is on, all of a file's mistakes in one go.
 #include "tools/hostsim/scenario.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +13,8 @@ namespace {
 Scenario parse_ok(const std::string& text)
 {
     Scenario s;
-    ScenarioError e;
-    EXPECT_TRUE(parse_scenario(text, &s, &e)) << "line " << e.line << ": " << e.message;
+    std::vector<ScenarioError> e;
+    EXPECT_TRUE(parse_scenario(text, &s, &e)) << "line " << e[0].line << ": " << e[0].message;
     return s;
 }
 
@@ -45,6 +45,10 @@ TEST(Scenario, TimesCommentsAndLayout)
     EXPECT_EQ(s.lines[2].value[0], -90.5);
     EXPECT_EQ(s.lines[3].value[2], 3.25);
     EXPECT_EQ(parse_ok("0 shutdown").lines.size(), 1u) << "no final line feed needed";
+    Scenario frozen = parse_ok("1 freeze 2.5\n1.5 start\n4 crash\n");
+    EXPECT_EQ(frozen.lines[0].value[0], 2.5);
+    EXPECT_EQ(frozen.lines[1].at, 1.5) << "a line inside a freeze keeps its time";
+    EXPECT_EQ(frozen.lines.back().call, Call::crash) << "a crash ends a scenario too";
 }
 
 TEST(Scenario, LoadSetsWhatTheHostTellsThePlugin)
@@ -107,17 +111,22 @@ TEST(Scenario, MistakesNameTheirLine)
         {"soon start\n1 shutdown", 1, "starts with its time"},
         {"-1 start\n1 shutdown", 1, "starts with its time"},
         {"nan start\n1 shutdown", 1, "starts with its time"},
-        {"1e9 start\n1 shutdown", 1, "starts with its time"},
+        {"1e9 start\n1 shutdown", 1, "from 0 to 86400"},
+        {"86000 start\n+500 shutdown", 2, "at most a day, 86400 s"},
         {"1.5s start\n2 shutdown", 1, "starts with its time"},
         {"2 start\n1 pause\n3 shutdown", 2, "before the previous line"},
         {"0 start\n1\n2 shutdown", 2, "not followed by a command"},
         {"0 start now\n1 shutdown", 1, "'start' takes no arguments"},
         {"0 drive\n1 shutdown", 1, "'drive' takes one number"},
-        {"0 drive fast\n1 shutdown", 1, "'fast' is not one"},
-        {"0 drive 300\n1 shutdown", 1, "'300' is not one"},
-        {"0 drive nan\n1 shutdown", 1, "'nan' is not one"},
+        {"0 drive fast\n1 shutdown", 1, "'fast' is not a number"},
+        {"0 drive 300\n1 shutdown", 1, "'300' is not a number from -50 to 250"},
+        {"0 drive nan\n1 shutdown", 1, "'nan' is not a number"},
         {"0 heading 1 2\n1 shutdown", 1, "'heading' takes one number"},
         {"0 position 1 2\n1 shutdown", 1, "'position' takes three numbers"},
+        {"0 position 1 2 -2e9\n1 shutdown", 1, "from -1000000000 to 1000000000"},
+        {"0 freeze -1\n1 shutdown", 1, "'freeze' takes one number: how long"},
+        {"0 crash now", 1, "'crash' takes no arguments"},
+        {"0 crash\n1 start\n2 pause", 2, "follow the crash on line 1"},
         {"0 event\n1 shutdown", 1, "'event' takes one identifier"},
         {"0 event a b\n1 shutdown", 1, "'event' takes one identifier"},
         {"0 job cargo\n1 shutdown", 1, "'cargo' has no value"},
@@ -145,11 +154,35 @@ TEST(Scenario, MistakesNameTheirLine)
     };
     for (const Row& r : rows) {
         Scenario s;
-        ScenarioError e{0, ""};
+        std::vector<ScenarioError> e;
         EXPECT_FALSE(parse_scenario(r.text, &s, &e)) << r.text;
-        EXPECT_EQ(e.line, r.line) << r.text << "\n" << e.message;
-        EXPECT_NE(e.message.find(r.message), std::string::npos) << r.text << "\n" << e.message;
+        ASSERT_EQ(e.size(), 1u) << r.text << "\n" << e.back().message;
+        EXPECT_EQ(e[0].line, r.line) << r.text << "\n" << e[0].message;
+        EXPECT_NE(e[0].message.find(r.message), std::string::npos) << r.text << "\n" << e[0].message;
     }
+}
+
+TEST(Scenario, ListsEveryMistakeAtOnce)
+{
+    Scenario s;
+    std::vector<ScenarioError> e;
+    // A mistake does not hide the next one, nor shift the time the lines after it are
+    // measured from.
+    EXPECT_FALSE(parse_scenario("0 strat\n1 drive 999\n+1 pause\n1.5 start\n3 job weight=5\n"
+                                "4 freeze\n", &s, &e));
+    const int lines[] = {1, 2, 4, 5, 6, 6};
+    const char* messages[] = {"'strat'", "from -50 to 250", "comes before", "'weight'",
+                              "'freeze' takes", "does not end"};
+    ASSERT_EQ(e.size(), 6u);
+    for (size_t i = 0; i < 6; i++) {
+        EXPECT_EQ(e[i].line, lines[i]) << i << ": " << e[i].message;
+        EXPECT_NE(e[i].message.find(messages[i]), std::string::npos) << i << ": " << e[i].message;
+    }
+    std::string many;
+    for (int i = 0; i < 30; i++) many += "0 strat\n";
+    EXPECT_FALSE(parse_scenario(many + "1 shutdown\n", &s, &e));
+    EXPECT_EQ(e.size(), (size_t)SCENARIO_ERRORS_KEPT);
+    EXPECT_EQ(e.back().line, SCENARIO_ERRORS_KEPT);
 }
 
 TEST(Scenario, DamagedFilesNeverCrashTheParser)
@@ -170,13 +203,14 @@ TEST(Scenario, DamagedFilesNeverCrashTheParser)
             }
         }
         Scenario s;
-        ScenarioError e{0, ""};
+        std::vector<ScenarioError> errors;
         int lines = 1;
         for (char c : text) lines += c == '\n';
-        if (parse_scenario(text, &s, &e)) {
+        if (parse_scenario(text, &s, &errors)) {
             ASSERT_FALSE(s.lines.empty());
-            EXPECT_EQ(s.lines.back().call, Call::shutdown);
-        } else {
+            EXPECT_TRUE(s.lines.back().call == Call::shutdown || s.lines.back().call == Call::crash);
+        }
+        for (const ScenarioError& e : errors) {
             EXPECT_GE(e.line, 1) << text;
             EXPECT_LE(e.line, lines) << text;
             EXPECT_FALSE(e.message.empty()) << text;

@@ -1,10 +1,12 @@
-// The parts of the simulator that run together: the player, which is the host (it loads the
-// plug-in and makes the scenario's calls 60 times a second), and the reader, which watches
-// telemetry.json from a thread of its own the way a companion application would.
+// The parts of the simulator: the player, which is the host (it loads the plug-in and makes
+// the scenario's calls 60 times a second); the reader, which watches telemetry.json from a
+// thread of its own the way a companion application would, and alone follows a real host's
+// file in --watch; and the replay, which publishes a recording's documents again.
 #ifndef QAV_TOOLS_HOSTSIM_HOSTSIM_H
 #define QAV_TOOLS_HOSTSIM_HOSTSIM_H
 
 #include "support/document.h"
+#include "support/host_model.h"
 #include "support/os.h"
 #include "support/reader.h"
 #include "tools/hostsim/scenario.h"
@@ -15,7 +17,10 @@
 #include <string>
 #include <vector>
 
-enum { CALL_KINDS = (int)Call::shutdown + 1 };
+enum { CALL_KINDS = (int)Call::crash + 1 };
+
+// Ctrl+C presses so far; the first ends a drive or a watch in good order, the second at once.
+extern std::atomic<int> g_interrupts;
 
 // What the player and the reader share; every member below `start_us` is guarded by os_lock.
 struct Session {
@@ -30,7 +35,8 @@ void say_locked(const Session* session, const char* source, const std::string& t
 
 struct Revision {
     uint64_t at_us;     // when the reader first saw it
-    std::string cause;  // "load", "paced", "started", "paused", "job", "no job", "event", "closing"
+    std::string cause;  // "load", "paced", "started", "paused", "job", "no job", "event", "closing",
+                        // joined by '+' when they came together; "first" in a watch
     int call;           // the Call that caused it, or -1 for load and paced revisions
     double delay;       // seconds from that call to the revision; from the previous revision
                         // for a paced one; 0 for the first
@@ -38,10 +44,11 @@ struct Revision {
 };
 
 struct Reader {
-    std::FILE* record = nullptr; // every revision's bytes, one document a line
+    std::FILE* record = nullptr; // every revision, one JSON line each (docs/hostsim.md)
     Session* session = nullptr;
     std::atomic<bool> stop{false};
-    bool busy = false; // read at every poll, changed or not, as a careless reader does
+    bool busy = false;     // read at every poll, changed or not, as a careless reader does
+    bool watching = false; // no player: each document's age and writer are shown instead
 
     // Touched by the reader thread while it runs, by the player only before and after.
     DocumentWatch watch; // telemetry.json, and the looks and reads it took
@@ -58,15 +65,31 @@ void reader_run(void* reader);
 
 struct PlayResult {
     int init_result = 0;
+    bool crashed = false;     // the scenario ended in a crash: no closing document is due
+    bool interrupted = false; // Ctrl+C ended the drive early, with a shutdown
     std::vector<uint32_t> frame_us; // time spent inside the plug-in, per frame
     uint64_t frames = 0, late_frames = 0, dropped_frames = 0;
     uint64_t replace_failures = 0; // calls after which telemetry.json.tmp stayed behind
     double seconds = 0;       // from load to shutdown, wall clock
 };
 
-// Loads the plug-in, plays the scenario in real time with the reader running beside it,
-// shuts the plug-in down and unloads it.
-bool play(const Scenario& scenario, const std::string& plugin, Session* session, Reader* reader,
-          PlayResult* result, std::string* error);
+// Initializes the loaded plug-in, plays the scenario in real time with the reader running
+// beside it, then shuts the plug-in down and unloads it, or after a crash leaves it be.
+bool play(const Scenario& scenario, HostPlugin* library, const std::string& plugin,
+          Session* session, Reader* reader, PlayResult* result, std::string* error);
+
+// Publishes the documents of a recording into `dir` at their recorded gaps, each through
+// telemetry.json.tmp and a rename as the plug-in does. Returns the exit status.
+int replay(const std::string& record, const std::string& dir);
+
+// Follows telemetry.json until its closing document or Ctrl+C; prints the verdict and
+// returns the exit status.
+int watch(Reader* reader);
+
+enum { STALE_AFTER_MS = 3000 }; // a host sending frames writes every second
+
+// What the last document read (null: none) tells of its writer at `now_tick`: "live",
+// "stale N s", "host gone without a closing document", "no file yet", or "closed".
+std::string watch_verdict(const std::string* document, uint64_t now_tick);
 
 #endif

@@ -3,6 +3,7 @@
 #include "tools/hostsim/hostsim.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -10,45 +11,69 @@ const char USAGE[] =
     "usage: hostsim [--plugin PATH] [--record FILE] [--busy-reader] [SCENARIO]\n"
     "       hostsim --check SCENARIO\n"
     "       hostsim --print-default\n"
+    "       hostsim --replay FILE [--to DIR]\n"
+    "       hostsim --watch [--record FILE]\n"
     "\n"
     "Loads the QAV plug-in (default: the one beside hostsim), plays SCENARIO (default: the\n"
     "built-in ten-second drive) at 60 frames a second, and prints every revision of\n"
-    "telemetry.json it reads, then a summary.\n"
+    "telemetry.json it reads, then a summary. Ctrl+C shuts the plug-in down early; a second\n"
+    "Ctrl+C ends at once, as a crash.\n"
     "  --plugin PATH   the plug-in library to load\n"
-    "  --record FILE   also write every revision read to FILE, one document a line\n"
+    "  --record FILE   also write every revision read to FILE, one JSON line each\n"
     "  --busy-reader   read the file at every poll, not only when it changed, to see how\n"
     "                  often such a reader makes the plug-in's replace fail\n"
     "  --check         only check the scenario file, load nothing\n"
     "  --print-default print the built-in scenario\n"
-    "Exit status: 0 when every document read was valid and the closing one was seen;\n"
-    "1 for a bad command line or scenario; 2 when the plug-in could not be loaded or\n"
-    "refused to initialize; 3 when a document was unreadable or invalid, or one was missing.\n";
+    "  --replay FILE   publish a recording's documents again at their recorded times, into\n"
+    "                  the data folder or DIR; loads no plug-in\n"
+    "  --watch         load no plug-in: follow the data folder's telemetry.json as a real host\n"
+    "                  writes it, until the closing document or Ctrl+C, then give a verdict\n"
+    "Exit status: 0 when every document read was valid and the closing one was seen (or a\n"
+    "crash meant none was due); 1 for a bad command line, scenario or recording; 2 when the\n"
+    "plug-in could not be loaded or refused to initialize, or a replay could not write;\n"
+    "3 when a document was unreadable or invalid, or one was missing, or a watch's verdict\n"
+    "was not 'live' or 'closed'.\n";
 
-enum { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3 };
+enum { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3, EXIT_INTERRUPTED = 130 };
 
 struct Options {
-    std::string plugin, record, scenario_path;
+    std::string plugin, record, scenario_path, replay, to;
     bool check = false;
     bool busy_reader = false;
+    bool watch = false;
+};
+
+// Each option sets either a text or a flag.
+struct OptionRow {
+    const char* name;
+    std::string Options::*value;
+    bool Options::*flag;
+};
+
+const OptionRow OPTIONS[] = {
+    {"--plugin", &Options::plugin, nullptr},    {"--record", &Options::record, nullptr},
+    {"--replay", &Options::replay, nullptr},    {"--to", &Options::to, nullptr},
+    {"--check", nullptr, &Options::check},      {"--busy-reader", nullptr, &Options::busy_reader},
+    {"--watch", nullptr, &Options::watch},
 };
 
 bool parse_options(const std::vector<std::string>& args, Options* o, std::string* error)
 {
     for (size_t i = 1; i < args.size(); i++) {
         const std::string& a = args[i];
-        bool takes_value = a == "--plugin" || a == "--record";
-        if (takes_value && i + 1 == args.size()) {
-            *error = a + " needs a value";
-            return false;
+        const OptionRow* option = nullptr;
+        for (const OptionRow& row : OPTIONS) {
+            if (a == row.name) option = &row;
         }
-        if (a == "--plugin") {
-            o->plugin = args[++i];
-        } else if (a == "--record") {
-            o->record = args[++i];
-        } else if (a == "--check") {
-            o->check = true;
-        } else if (a == "--busy-reader") {
-            o->busy_reader = true;
+        if (option != nullptr && option->flag != nullptr) {
+            o->*option->flag = true;
+        } else if (option != nullptr) {
+            // "--plugin --record x" would otherwise load a plug-in named --record.
+            if (i + 1 == args.size() || args[i + 1].compare(0, 2, "--") == 0) {
+                *error = a + " needs a value";
+                return false;
+            }
+            o->*option->value = args[++i];
         } else if (!a.empty() && a[0] == '-') {
             *error = "unknown option " + a;
             return false;
@@ -59,14 +84,20 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
             return false;
         }
     }
+    bool plays = !o->scenario_path.empty() || !o->plugin.empty() || o->busy_reader || o->check;
     if (o->check && o->scenario_path.empty()) {
         *error = "--check needs a scenario file";
-        return false;
+    } else if (!o->replay.empty() && (plays || o->watch || !o->record.empty())) {
+        *error = "--replay takes only --to";
+    } else if (!o->to.empty() && o->replay.empty()) {
+        *error = "--to goes with --replay";
+    } else if (o->watch && plays) {
+        *error = "--watch takes only --record";
     }
-    return true;
+    return error->empty();
 }
 
-// Reads and parses the scenario, or says exactly what is wrong with it.
+// Reads and parses the scenario, or lists what is wrong with it.
 bool load_scenario(const std::string& path, Scenario* scenario)
 {
     std::string text = DEFAULT_SCENARIO;
@@ -81,13 +112,44 @@ bool load_scenario(const std::string& path, Scenario* scenario)
             return false;
         }
     }
-    ScenarioError error;
-    if (!parse_scenario(text, scenario, &error)) {
-        std::fprintf(stderr, "hostsim: %s:%d: %s\n", path.empty() ? "(built-in)" : path.c_str(),
-                     error.line, error.message.c_str());
-        return false;
+    std::vector<ScenarioError> errors;
+    if (parse_scenario(text, scenario, &errors)) return true;
+    const char* name = path.empty() ? "(built-in)" : path.c_str();
+    for (const ScenarioError& e : errors) {
+        std::fprintf(stderr, "hostsim: %s:%d: %s\n", name, e.line, e.message.c_str());
     }
-    return true;
+    if (errors.size() == SCENARIO_ERRORS_KEPT) {
+        std::fprintf(stderr, "hostsim: %s: the first %d mistakes; there may be more\n", name,
+                     (int)SCENARIO_ERRORS_KEPT);
+    }
+    return false;
+}
+
+// What Windows's loader numbers mean to someone who only asked for a DLL to be loaded.
+const struct {
+    const char* code;
+    const char* meaning;
+} LOAD_ERRORS[] = {
+    {"error 126", "the file is not there, or a DLL it needs is missing"},
+    {"error 193", "it is not a 64-bit Windows DLL"},
+};
+
+// The loader's message, once, without the path the caller prints before it.
+std::string load_error(const std::string& plugin, std::string error)
+{
+    for (const std::string& path : {"./" + plugin, plugin}) {
+        if (error.compare(0, path.size(), path) != 0) continue;
+        error.erase(0, path.size());
+        error.erase(0, error.find_first_not_of(": "));
+        break;
+    }
+    for (const auto& row : LOAD_ERRORS) {
+        size_t at = error.find(row.code);
+        if (at != std::string::npos && at + std::strlen(row.code) == error.size()) {
+            error += ": " + std::string(row.meaning);
+        }
+    }
+    return error;
 }
 
 struct Range {
@@ -152,7 +214,11 @@ bool summarize(const Reader& reader, const PlayResult& play)
     std::printf("  paced (once a second): %s\n", seconds(range_of(paced)).c_str());
     std::printf("  after a job or event:  %s\n", seconds(range_of(quick)).c_str());
     std::printf("  after pause or start:  %s\n", seconds(range_of(immediate)).c_str());
-    std::printf("  closing document:      %s\n", closed ? "seen" : "NOT SEEN");
+    std::printf("  closing document:      %s\n",
+                play.crashed ? (closed ? "SEEN after a crash" : "none expected: the host crashed")
+                : closed     ? "seen"
+                             : "NOT SEEN");
+    if (play.interrupted) std::printf("  stopped:               by Ctrl+C, with a shutdown\n");
     std::printf("  writes not replaced:   %llu%s\n", (unsigned long long)play.replace_failures,
                 play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind: the rename "
                                                   "over telemetry.json failed)");
@@ -168,7 +234,7 @@ bool summarize(const Reader& reader, const PlayResult& play)
     std::printf("  inside the plug-in:    per frame median %u us, 99th percentile %u us, max %u us\n",
                 at(0.5), at(0.99), at(1.0));
     for (const std::string& p : reader.problems) std::printf("  problem: %s\n", p.c_str());
-    bool good = closed && reader.failed == 0 && reader.invalid == 0;
+    bool good = closed != play.crashed && reader.failed == 0 && reader.invalid == 0;
     std::printf("  result:                %s\n", good ? "OK" : "FAILED");
     return good;
 }
@@ -196,6 +262,13 @@ void say(const Session* session, const char* source, const std::string& text)
     os_unlock();
 }
 
+std::atomic<int> g_interrupts{0};
+
+static void on_interrupt()
+{
+    if (++g_interrupts > 1) os_exit_now(EXIT_INTERRUPTED);
+}
+
 int main(int argc, char** argv)
 {
     std::vector<std::string> args = os_arguments(argc, argv);
@@ -213,8 +286,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "hostsim: %s\n\n%s", error.c_str(), USAGE);
         return EXIT_USAGE;
     }
+    os_on_interrupt(on_interrupt);
+    if (!options.replay.empty()) return replay(options.replay, options.to);
+
     Scenario scenario;
-    if (!load_scenario(options.scenario_path, &scenario)) return EXIT_USAGE;
+    if (!options.watch && !load_scenario(options.scenario_path, &scenario)) return EXIT_USAGE;
     if (options.check) {
         std::printf("%s: %zu calls over %.3f s\n", options.scenario_path.c_str(),
                     scenario.lines.size(), scenario.length());
@@ -227,6 +303,7 @@ int main(int argc, char** argv)
     reader.session = &session;
     reader.watch.path = os_telemetry_path();
     reader.busy = options.busy_reader;
+    reader.watching = options.watch;
     if (reader.watch.path.empty()) {
         std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
         return EXIT_LOAD;
@@ -238,7 +315,19 @@ int main(int argc, char** argv)
             return EXIT_USAGE;
         }
     }
+    if (options.watch) {
+        int status = watch(&reader);
+        if (reader.record != nullptr) std::fclose(reader.record);
+        return status;
+    }
+
     std::string plugin = options.plugin.empty() ? os_default_plugin() : options.plugin;
+    HostPlugin library;
+    if (!host_load_plugin(plugin, &library, &error)) {
+        std::fprintf(stderr, "hostsim: cannot load %s: %s\n", plugin.c_str(),
+                     load_error(plugin, error).c_str());
+        return EXIT_LOAD;
+    }
     std::printf("hostsim: %s, %.1f s at 60 frames a second\n",
                 options.scenario_path.empty() ? "built-in scenario" : options.scenario_path.c_str(),
                 scenario.length());
@@ -246,7 +335,7 @@ int main(int argc, char** argv)
     std::printf("    time  source    what\n");
 
     PlayResult result;
-    bool played = play(scenario, plugin, &session, &reader, &result, &error);
+    bool played = play(scenario, &library, plugin, &session, &reader, &result, &error);
     if (reader.record != nullptr) std::fclose(reader.record);
     if (!played) {
         std::fprintf(stderr, "hostsim: %s: %s\n", plugin.c_str(), error.c_str());

@@ -148,8 +148,12 @@ void make_call(Player* p, const ScenarioLine& l, Truck* truck)
         send_event(p, HOST_EVENT_GAMEPLAY, &event);
         break;
     }
+    case Call::freeze:
+        say(session, "host", "freeze: no frames for " + number(l.value[0], 3) + " s");
+        break;
     case Call::shutdown:
-        break; // the player calls scs_telemetry_shutdown once the frames stop
+    case Call::crash:
+        break; // the player ends the frames first
     }
 }
 
@@ -169,11 +173,9 @@ void check_replace(const Session* session, const std::string& temp, const char* 
 
 } // namespace
 
-bool play(const Scenario& scenario, const std::string& plugin, Session* session, Reader* reader,
-          PlayResult* result, std::string* error)
+bool play(const Scenario& scenario, HostPlugin* library, const std::string& plugin,
+          Session* session, Reader* reader, PlayResult* result, std::string* error)
 {
-    HostPlugin library;
-    if (!host_load_plugin(plugin, &library, error)) return false;
     Player player;
     player.session = session;
     player.host.watcher = tell;
@@ -188,11 +190,11 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
     std::string temp = reader->watch.path + ".tmp";
     FileStamp temp_stamp = os_file_stamp(temp); // one left by an earlier session is not ours
     uint64_t load_us = os_micros();
-    result->init_result = player.host.init(library.init, scenario.interface_version, &params);
+    result->init_result = player.host.init(library->init, scenario.interface_version, &params);
     say(session, "host", "scs_telemetry_init returned " + std::to_string(result->init_result));
     if (result->init_result != HOST_RESULT_OK) {
         // The host unloads a plug-in whose initialization failed, without a shutdown.
-        host_unload_plugin(&library);
+        host_unload_plugin(library);
         *error = "the plug-in refused to initialize";
         return false;
     }
@@ -204,7 +206,8 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
     OsThread* watcher = os_thread_start(reader_run, reader);
 
     Truck truck = {};
-    bool paused = true; // until the scenario starts the simulation
+    bool paused = true;       // until the scenario starts the simulation
+    double frozen_until = -1; // seconds since load; no frames before then
     size_t next = 0;
     uint64_t frame = 0, simulated = 0;
     const uint64_t frame_us = 1000000 / 60;
@@ -232,33 +235,53 @@ bool play(const Scenario& scenario, const std::string& plugin, Session* session,
         while (!finished && next < scenario.lines.size() && scenario.lines[next].at <= t + 1e-9) {
             const ScenarioLine& line = scenario.lines[next++];
             if (line.call == Call::shutdown) finished = true;
+            if (line.call == Call::crash) finished = result->crashed = true;
             if (line.call == Call::start) paused = false;
             if (line.call == Call::pause) paused = true;
+            if (line.call == Call::freeze) frozen_until = t + line.value[0];
             make_call(&player, line, &truck);
             check_replace(session, temp, call_name(line.call), &temp_stamp, result);
         }
+        if (!finished && g_interrupts > 0) {
+            say(session, "host", "Ctrl+C: shutting down (press it again to end at once, a crash)");
+            finished = result->interrupted = true;
+        }
         if (finished) break;
+        bool frozen = t < frozen_until - 1e-9;
+        if (!frozen && frozen_until >= 0) {
+            say(session, "host", "frames again");
+            frozen_until = -1;
+        }
         // While paused the simulation stands still, but the host keeps running frames and
-        // publishing the channels.
-        if (!paused) move_truck(&truck, (double)(frame + 1 - simulated) * FRAME_SECONDS);
+        // publishing the channels. A freeze stops both.
+        if (!paused && !frozen) move_truck(&truck, (double)(frame + 1 - simulated) * FRAME_SECONDS);
         simulated = frame + 1;
+        frame++;
+        if (frozen) continue;
         send_channels(&player, truck);
         send_event(&player, HOST_EVENT_FRAME_END, nullptr);
         result->frame_us.push_back((uint32_t)player.plugin_us);
         check_replace(session, temp, "frame end", &temp_stamp, result);
         result->frames++;
-        frame++;
     }
     os_fine_sleep(false);
-
-    say(session, "host", "shutdown");
-    library.shutdown();
-    check_replace(session, temp, "shutdown", &temp_stamp, result);
+    if (result->crashed) {
+        say(session, "host", "crash: no shutdown, nothing unloaded");
+    } else {
+        say(session, "host", "shutdown");
+        os_lock();
+        session->last_call_us[(int)Call::shutdown] = os_micros(); // Ctrl+C makes no call line
+        os_unlock();
+        library->shutdown();
+        check_replace(session, temp, "shutdown", &temp_stamp, result);
+    }
     result->seconds = (double)(os_micros() - load_us) / 1e6;
     reader->stop = true;
     if (watcher != nullptr) os_thread_join(watcher);
     reader_poll(reader, true); // the closing document, however soon it followed the last one
-    host_unload_plugin(&library);
-    say(session, "host", "unloaded");
+    if (!result->crashed) {
+        host_unload_plugin(library);
+        say(session, "host", "unloaded");
+    }
     return true;
 }

@@ -3,8 +3,10 @@
 // file's stamp, which opens nothing; only when it changed does it open the file with every
 // sharing mode, read it whole and close it at once. A sharing violation or a missing file is
 // simply tried again at the next poll. Every new document is judged by the document check,
-// told apart from the previous one and printed.
+// told apart from the previous one, printed and recorded.
 #include "tools/hostsim/hostsim.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -30,11 +32,11 @@ bool same_job(const DocumentView& a, const DocumentView& b)
 
 // Why a revision was written, told from what changed since the previous one. Changes that
 // came together (a delivery's event and its job cleared) were written together.
-void explain(const Revision* previous, Revision* r)
+void explain(const Revision* previous, Revision* r, bool watching)
 {
     r->call = -1;
     if (previous == nullptr) {
-        r->cause = "load";
+        r->cause = watching ? "first" : "load"; // a watch may begin in the middle of a drive
         return;
     }
     const DocumentView& a = previous->view;
@@ -52,6 +54,27 @@ void explain(const Revision* previous, Revision* r)
     add(a.eventSeq != b.eventSeq, "event", Call::event);
     add(!closing && !same_job(a, b), b.hasJob ? "job" : "no job", Call::job);
     if (r->cause.empty()) r->cause = "paced";
+}
+
+// In a watch: how old the document is by this machine's tick, and whether its writer runs.
+std::string writer_of(const DocumentView& v)
+{
+    uint64_t now = os_tick_ms();
+    std::string age = v.written > now ? "from before this machine started"
+                                      : "age " + fixed((double)(now - v.written) / 1000, 1) + " s";
+    return "  " + age + ", pid " + std::to_string(v.pid) +
+           (os_process_alive(v.pid) ? " runs" : " gone");
+}
+
+// One line of a recording: when the reader saw the document, why it was written, and its
+// bytes exactly, as a JSON string.
+void record(std::FILE* file, double seconds, const std::string& cause, const std::string& bytes)
+{
+    using Json = nlohmann::json;
+    std::string document = Json(bytes).dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::fprintf(file, "{\"at\":%.3f,\"cause\":%s,\"document\":%s}\n", seconds,
+                 Json(cause).dump().c_str(), document.c_str());
+    std::fflush(file);
 }
 
 std::string describe(const Revision& r)
@@ -96,6 +119,7 @@ void reader_poll(Reader* reader, bool force)
     } else if (seen == WatchResult::changed) {
         Revision r;
         r.at_us = now;
+        r.cause = "invalid";
         std::string why = bytes.size() > DOCUMENT_READ_LIMIT ? "larger than any document"
                                                              : document_problem(bytes, &r.view);
         if (!why.empty()) {
@@ -103,7 +127,8 @@ void reader_poll(Reader* reader, bool force)
             problem(reader, "invalid document: " + why);
         } else {
             const Revision* previous = reader->revisions.empty() ? nullptr : &reader->revisions.back();
-            explain(previous, &r);
+            explain(previous, &r, reader->watching);
+            if (reader->watching) r.call = -1; // no call of ours to time it from
             r.delay = 0;
             if (r.call >= 0) {
                 r.delay = (double)((int64_t)now - (int64_t)reader->session->last_call_us[r.call]) / 1e6;
@@ -111,12 +136,11 @@ void reader_poll(Reader* reader, bool force)
                 r.delay = (double)(now - previous->at_us) / 1e6;
             }
             reader->revisions.push_back(r);
-            say_locked(reader->session,
-                       ("rev " + std::to_string(reader->revisions.size())).c_str(), describe(r));
+            say_locked(reader->session, ("rev " + std::to_string(reader->revisions.size())).c_str(),
+                       describe(r) + (reader->watching ? writer_of(r.view) : ""));
         }
         if (reader->record != nullptr) {
-            std::fwrite(bytes.data(), 1, bytes.size(), reader->record);
-            std::fflush(reader->record);
+            record(reader->record, (double)(now - reader->session->start_us) / 1e6, r.cause, bytes);
         }
     }
     os_unlock();

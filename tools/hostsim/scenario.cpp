@@ -3,6 +3,7 @@
 #include "state/vocabulary.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 
@@ -15,8 +16,8 @@ struct Token {
     size_t equals; // where the first '=' outside quotes splits a key=value token, or npos
 };
 
-// What each command takes. Numbers must lie within [lo, hi]; `job` and `load` take
-// key=value arguments of their own and are parsed apart.
+// What each command takes. Numbers must lie within [lo, hi], which a wrong one's message
+// names; `job` and `load` take key=value arguments of their own and are parsed apart.
 struct CommandRow {
     const char* name;
     int call; // a Call, or -1 for load
@@ -29,12 +30,14 @@ const CommandRow COMMANDS[] = {
     {"load", -1, 0, 0, 0, ""},
     {"start", (int)Call::start, 0, 0, 0, "no arguments"},
     {"pause", (int)Call::pause, 0, 0, 0, "no arguments"},
-    {"drive", (int)Call::drive, 1, -50, 250, "one number: the target speed in km/h, from -50 to 250"},
-    {"heading", (int)Call::heading, 1, -1e9, 1e9, "one number: the heading in degrees"},
+    {"drive", (int)Call::drive, 1, -50, 250, "one number: the target speed in km/h"},
+    {"heading", (int)Call::heading, 1, -360, 360, "one number: the heading in degrees"},
     {"position", (int)Call::position, 3, -1e9, 1e9, "three numbers: x, y and z in metres"},
     {"job", (int)Call::job, 0, 0, 0, ""},
     {"event", (int)Call::event, 1, 0, 0, "one identifier"},
+    {"freeze", (int)Call::freeze, 1, 0, MAX_SECONDS, "one number: how long, in seconds"},
     {"shutdown", (int)Call::shutdown, 0, 0, 0, "no arguments"},
+    {"crash", (int)Call::crash, 0, 0, 0, "no arguments"},
 };
 
 int hex_digit(char c)
@@ -121,6 +124,13 @@ bool parse_unsigned(const std::string& s, uint64_t max, uint64_t* out)
 }
 
 std::string quote(const std::string& s) { return "'" + s + "'"; }
+
+std::string number_text(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", v);
+    return text;
+}
 
 std::string attribute_names()
 {
@@ -233,18 +243,79 @@ bool parse_arguments(const CommandRow& command, const std::vector<Token>& args,
     }
     for (size_t i = 0; i < command.count; i++) {
         if (!parse_finite(args[i].text, command.lo, command.hi, &out->value[i])) {
-            *error = usage + "; " + quote(args[i].text) + " is not one";
+            *error = usage + "; " + quote(args[i].text) + " is not a number from " +
+                     number_text(command.lo) + " to " + number_text(command.hi);
             return false;
         }
     }
     return true;
 }
 
-bool fail(ScenarioError* error, int line, const std::string& message)
+const char TIME_USAGE[] = "a line starts with its time in seconds from 0 to 86400, a day "
+                          "(like 2.5, or +0.5 after the previous line), not ";
+
+// Everything the parser carries from one line to the next.
+struct Parse {
+    Scenario* out;
+    bool any_call = false;
+    double previous = 0;
+    int end_line = 0;         // the shutdown or crash
+    const char* ending = ""; // which of the two
+};
+
+// One line that is not blank: "" when it is right, else what is wrong with it.
+std::string parse_line(Parse* p, const std::vector<Token>& tokens, int number)
 {
-    error->line = line;
-    error->message = message;
-    return false;
+    // A wrong shutdown is still the end: the file is not also told it has none.
+    for (const char* ending : {"shutdown", "crash"}) {
+        if (tokens.size() > 1 && tokens[1].text == ending) {
+            p->end_line = number;
+            p->ending = ending;
+        }
+    }
+    const std::string& time = tokens[0].text;
+    bool relative = !time.empty() && time[0] == '+';
+    double at;
+    if (!parse_finite(relative ? time.substr(1) : time, 0, MAX_SECONDS, &at)) {
+        return TIME_USAGE + quote(time);
+    }
+    if (relative) at += p->previous;
+    if (at < p->previous) {
+        return "time " + time + " comes before the previous line's; lines must be in time order";
+    }
+    if (at > MAX_SECONDS) {
+        return "a scenario lasts at most a day, 86400 s; this line comes at " + number_text(at) + " s";
+    }
+    p->previous = at;
+    if (tokens.size() < 2) return "the time is not followed by a command";
+
+    const std::string& name = tokens[1].text;
+    const CommandRow* command = nullptr;
+    for (const CommandRow& row : COMMANDS) {
+        if (name == row.name) command = &row;
+    }
+    if (command == nullptr) {
+        std::string names;
+        for (const CommandRow& row : COMMANDS) names += std::string(names.empty() ? "" : ", ") + row.name;
+        return "unknown command " + quote(name) + "; the commands are " + names;
+    }
+    std::vector<Token> args(tokens.begin() + 2, tokens.end());
+    std::string message;
+    if (command->call < 0) {
+        if (p->any_call || at != 0) return "'load' must be the first call, at time 0";
+        p->any_call = true;
+        parse_load(args, p->out, &message);
+        return message;
+    }
+    p->any_call = true;
+    ScenarioLine l;
+    l.line = number;
+    l.value[0] = l.value[1] = l.value[2] = 0;
+    l.at = at;
+    l.call = (Call)command->call;
+    if (!parse_arguments(*command, args, &l, &message)) return message;
+    p->out->lines.push_back(l);
+    return "";
 }
 
 } // namespace
@@ -257,14 +328,17 @@ const char* call_name(Call call)
     return "?";
 }
 
-bool parse_scenario(const std::string& text, Scenario* out, ScenarioError* error)
+bool parse_scenario(const std::string& text, Scenario* out, std::vector<ScenarioError>* errors)
 {
     *out = Scenario();
+    errors->clear();
+    Parse p;
+    p.out = out;
+    auto fail = [&](int line, const std::string& message) {
+        if (errors->size() < SCENARIO_ERRORS_KEPT) errors->push_back({line, message});
+    };
     size_t pos = 0;
     int number = 0;
-    bool any_call = false;
-    double previous = 0;
-    int shutdown_line = 0;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3; // a byte-order mark from Notepad
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
@@ -273,63 +347,28 @@ bool parse_scenario(const std::string& text, Scenario* out, ScenarioError* error
         pos = end + 1;
         number++;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find('\0') != std::string::npos) return fail(error, number, "the line holds a NUL byte");
-
-        std::vector<Token> tokens;
-        std::string message;
-        if (!tokenize(line, &tokens, &message)) return fail(error, number, message);
-        if (tokens.empty()) continue;
-        if (shutdown_line != 0) {
-            return fail(error, number, "nothing may follow the shutdown on line " +
-                                           std::to_string(shutdown_line));
-        }
-
-        ScenarioLine l;
-        l.line = number;
-        l.value[0] = l.value[1] = l.value[2] = 0;
-        const std::string& time = tokens[0].text;
-        bool relative = !time.empty() && time[0] == '+';
-        double at;
-        if (!parse_finite(relative ? time.substr(1) : time, 0, MAX_SECONDS, &at)) {
-            return fail(error, number, "a line starts with its time in seconds (like 2.5, or +0.5 "
-                                       "after the previous line), not " + quote(time));
-        }
-        if (relative) at += previous;
-        if (at < previous) {
-            return fail(error, number, "time " + time + " comes before the previous line's; "
-                                       "lines must be in time order");
-        }
-        if (at > MAX_SECONDS) return fail(error, number, "a scenario lasts at most a day");
-        previous = at;
-        if (tokens.size() < 2) return fail(error, number, "the time is not followed by a command");
-
-        const std::string& name = tokens[1].text;
-        const CommandRow* command = nullptr;
-        for (const CommandRow& row : COMMANDS) {
-            if (name == row.name) command = &row;
-        }
-        if (command == nullptr) {
-            std::string names;
-            for (const CommandRow& row : COMMANDS) names += std::string(names.empty() ? "" : ", ") + row.name;
-            return fail(error, number, "unknown command " + quote(name) + "; the commands are " + names);
-        }
-        std::vector<Token> args(tokens.begin() + 2, tokens.end());
-        if (command->call < 0) {
-            if (any_call || at != 0) return fail(error, number, "'load' must be the first call, at time 0");
-            any_call = true;
-            if (!parse_load(args, out, &message)) return fail(error, number, message);
+        if (line.find('\0') != std::string::npos) {
+            fail(number, "the line holds a NUL byte");
             continue;
         }
-        any_call = true;
-        l.at = at;
-        l.call = (Call)command->call;
-        if (!parse_arguments(*command, args, &l, &message)) return fail(error, number, message);
-        if (l.call == Call::shutdown) shutdown_line = number;
-        out->lines.push_back(l);
+        std::vector<Token> tokens;
+        std::string message;
+        if (!tokenize(line, &tokens, &message)) {
+            fail(number, message);
+            continue;
+        }
+        if (tokens.empty()) continue;
+        if (p.end_line != 0) {
+            // Every later line would be the same mistake: once is enough.
+            fail(number, std::string("nothing may follow the ") + p.ending + " on line " +
+                             std::to_string(p.end_line));
+            break;
+        }
+        message = parse_line(&p, tokens, number);
+        if (!message.empty()) fail(number, message);
     }
-    if (shutdown_line == 0) {
-        return fail(error, number == 0 ? 1 : number,
-                    "the scenario does not end with a 'shutdown' line");
+    if (p.end_line == 0) {
+        fail(number == 0 ? 1 : number, "the scenario does not end with a 'shutdown' or 'crash' line");
     }
-    return true;
+    return errors->empty();
 }

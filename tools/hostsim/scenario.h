@@ -1,7 +1,7 @@
 // A scenario: the host calls a simulated session makes, each at a time since the plug-in was
 // loaded. Written by hand, one call per line (docs/hostsim.md has the format); the parser
-// turns the text into lines the player can run without further checks, or names the first
-// line that is wrong.
+// turns the text into lines the player can run without further checks, or lists the lines
+// that are wrong, each with what is wrong with it.
 #ifndef QAV_TOOLS_HOSTSIM_SCENARIO_H
 #define QAV_TOOLS_HOSTSIM_SCENARIO_H
 
@@ -19,7 +19,9 @@ enum class Call {
     position, // puts the truck at x y z, metres
     job,      // event 5, configuration "job"; no attributes means no job
     event,    // event 6, a gameplay event
+    freeze,   // no frames and no channel values for a while, as on a loading screen
     shutdown, // scs_telemetry_shutdown
+    crash,    // the host stops calling the plug-in and unloads nothing
 };
 
 // One job attribute, typed as the host types it.
@@ -35,7 +37,7 @@ struct ScenarioLine {
     int line;                // in the scenario text, from 1
     double at;               // seconds since load
     Call call;
-    double value[3];         // drive: km/h; heading: degrees; position: x, y, z
+    double value[3];         // drive: km/h; heading: degrees; position: x, y, z; freeze: s
     std::string id;          // event: the gameplay event's identifier
     std::vector<JobAttribute> attributes; // job
 };
@@ -44,7 +46,7 @@ struct Scenario {
     uint32_t interface_version = HOST_VERSION_1_01;
     std::string game = "haulsim";
     uint32_t game_version = 0x00010012; // 1.18
-    std::vector<ScenarioLine> lines;    // in time order; the last one is the shutdown
+    std::vector<ScenarioLine> lines;    // in time order; the last one is the shutdown or crash
 
     double length() const { return lines.empty() ? 0.0 : lines.back().at; }
 };
@@ -54,9 +56,11 @@ struct ScenarioError {
     std::string message; // what is wrong, without the line number
 };
 
-// Parses `text`. On failure returns false with `error` naming the first wrong line; `out`
-// is then unusable.
-bool parse_scenario(const std::string& text, Scenario* out, ScenarioError* error);
+enum { SCENARIO_ERRORS_KEPT = 20 }; // a file with more is a wrong file, not a few typos
+
+// Parses `text`. On failure returns false with `errors` naming the wrong lines, at most
+// SCENARIO_ERRORS_KEPT of them, in line order; `out` is then unusable.
+bool parse_scenario(const std::string& text, Scenario* out, std::vector<ScenarioError>* errors);
 
 // The built-in drive: about ten seconds with every kind of call.
 extern const char DEFAULT_SCENARIO[];
