@@ -66,7 +66,7 @@ def main():
         sys.exit("%s: no documents" % sys.argv[1])
     end = seen[-1][0] + 0.2
     figure, (lanes, speed) = plt.subplots(
-        2, 1, sharex=True, figsize=(11, 5.5), gridspec_kw={"height_ratios": [3, 2]})
+        2, 1, sharex=True, figsize=(11, 5.5), height_ratios=[3, 2])
 
     row = {name: i for i, name in enumerate(LANES)}
     lanes.broken_barh(spans(seen, end, lambda d: not d["paused"]), (row["running"] - 0.3, 0.6),
