@@ -19,6 +19,18 @@
 
 enum { CALL_KINDS = (int)Call::crash + 1 };
 
+// How every mode ends; the usage text lists them from EXIT_MEANINGS.
+enum ExitStatus { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3, EXIT_INTERRUPTED = 130 };
+struct ExitMeaning {
+    ExitStatus status;
+    const char* meaning;
+};
+extern const ExitMeaning EXIT_MEANINGS[5];
+
+// `v` with `decimals` digits after the point, or in its shortest exact form when `decimals`
+// is negative: the one way hostsim prints a number.
+std::string number(double v, int decimals = -1);
+
 // Ctrl+C presses so far; the first ends a drive or a watch in good order, the second at once.
 extern std::atomic<int> g_interrupts;
 
@@ -81,6 +93,9 @@ bool play(const Scenario& scenario, HostPlugin* library, const std::string& plug
 // Publishes the documents of a recording into `dir` at their recorded gaps, each through
 // telemetry.json.tmp and a rename as the plug-in does. Returns the exit status.
 int replay(const std::string& record, const std::string& dir);
+
+// Prints the summary of a drive; returns whether everything the reader saw was as it should be.
+bool summarize(const Reader& reader, const PlayResult& play);
 
 // Follows telemetry.json until its closing document or Ctrl+C; prints the verdict and
 // returns the exit status.

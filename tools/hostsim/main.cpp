@@ -28,13 +28,13 @@ const char USAGE[] =
     "                  the data folder or DIR; loads no plug-in\n"
     "  --watch         load no plug-in: follow the data folder's telemetry.json as a real host\n"
     "                  writes it, until the closing document or Ctrl+C, then give a verdict\n"
-    "Exit status: 0 when every document read was valid and the closing one was seen (or a\n"
-    "crash meant none was due); 1 for a bad command line, scenario or recording; 2 when the\n"
-    "plug-in could not be loaded or refused to initialize, or a replay could not write;\n"
-    "3 when a document was unreadable or invalid, or one was missing, or a watch's verdict\n"
-    "was not 'live' or 'closed'.\n";
+    "Exit status:\n";
 
-enum { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3, EXIT_INTERRUPTED = 130 };
+void print_usage(std::FILE* to)
+{
+    std::fputs(USAGE, to);
+    for (const ExitMeaning& e : EXIT_MEANINGS) std::fprintf(to, "  %3d  %s\n", (int)e.status, e.meaning);
+}
 
 struct Options {
     std::string plugin, record, scenario_path, replay, to;
@@ -152,93 +152,6 @@ std::string load_error(const std::string& plugin, std::string error)
     return error;
 }
 
-struct Range {
-    size_t n = 0;
-    double min = 0, median = 0, max = 0;
-};
-
-Range range_of(std::vector<double> v)
-{
-    Range r;
-    if (v.empty()) return r;
-    std::sort(v.begin(), v.end());
-    r.n = v.size();
-    r.min = v.front();
-    r.median = v[v.size() / 2];
-    r.max = v.back();
-    return r;
-}
-
-std::string seconds(const Range& r)
-{
-    if (r.n == 0) return "none";
-    char text[128];
-    std::snprintf(text, sizeof text, "%zu, min %.3f s, median %.3f s, max %.3f s", r.n, r.min,
-                  r.median, r.max);
-    return text;
-}
-
-// Prints the summary; returns whether everything the reader saw was as it should be.
-bool summarize(const Reader& reader, const PlayResult& play)
-{
-    std::vector<double> intervals, paced, quick, immediate;
-    size_t counts[8] = {};
-    const char* causes[8] = {"load", "paced", "started", "paused", "job", "no job", "event", "closing"};
-    for (size_t i = 0; i < reader.revisions.size(); i++) {
-        const Revision& r = reader.revisions[i];
-        for (size_t c = 0; c < 8; c++) {
-            // "event+no job" counts as both.
-            std::string cause = "+" + r.cause + "+";
-            counts[c] += cause.find(std::string("+") + causes[c] + "+") != std::string::npos;
-        }
-        if (i > 0) intervals.push_back((double)(r.at_us - reader.revisions[i - 1].at_us) / 1e6);
-        if (r.cause == "paced") paced.push_back(r.delay);
-        if (r.call == (int)Call::job || r.call == (int)Call::event) quick.push_back(r.delay);
-        if (r.call == (int)Call::start || r.call == (int)Call::pause) immediate.push_back(r.delay);
-    }
-    std::string by_cause;
-    for (size_t c = 0; c < 8; c++) {
-        if (counts[c] == 0) continue;
-        by_cause += std::string(by_cause.empty() ? "" : ", ") + std::to_string(counts[c]) + " " +
-                    causes[c];
-    }
-    bool closed = !reader.revisions.empty() && reader.revisions.back().cause == "closing";
-
-    std::vector<uint32_t> cost = play.frame_us;
-    std::sort(cost.begin(), cost.end());
-    auto at = [&](double q) { return cost.empty() ? 0u : cost[(size_t)(q * (double)(cost.size() - 1))]; };
-
-    std::printf("\nsummary\n");
-    std::printf("  revisions seen:        %zu (%s)\n", reader.revisions.size(), by_cause.c_str());
-    std::printf("  between revisions:     %s\n", seconds(range_of(intervals)).c_str());
-    std::printf("  paced (once a second): %s\n", seconds(range_of(paced)).c_str());
-    std::printf("  after a job or event:  %s\n", seconds(range_of(quick)).c_str());
-    std::printf("  after pause or start:  %s\n", seconds(range_of(immediate)).c_str());
-    std::printf("  closing document:      %s\n",
-                play.crashed ? (closed ? "SEEN after a crash" : "none expected: the host crashed")
-                : closed     ? "seen"
-                             : "NOT SEEN");
-    if (play.interrupted) std::printf("  stopped:               by Ctrl+C, with a shutdown\n");
-    std::printf("  writes not replaced:   %llu%s\n", (unsigned long long)play.replace_failures,
-                play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind: the rename "
-                                                  "over telemetry.json failed)");
-    std::printf("  reader:                %llu checks, %llu reads, %llu sharing violations and "
-                "%llu missing-file retries, %llu unreadable, %llu invalid documents\n",
-                (unsigned long long)reader.watch.checks, (unsigned long long)reader.watch.reads,
-                (unsigned long long)reader.sharing,
-                (unsigned long long)reader.missing, (unsigned long long)reader.failed,
-                (unsigned long long)reader.invalid);
-    std::printf("  frames:                %llu in %.2f s (%llu late by half a frame, %llu skipped)\n",
-                (unsigned long long)play.frames, play.seconds, (unsigned long long)play.late_frames,
-                (unsigned long long)play.dropped_frames);
-    std::printf("  inside the plug-in:    per frame median %u us, 99th percentile %u us, max %u us\n",
-                at(0.5), at(0.99), at(1.0));
-    for (const std::string& p : reader.problems) std::printf("  problem: %s\n", p.c_str());
-    bool good = closed != play.crashed && reader.failed == 0 && reader.invalid == 0;
-    std::printf("  result:                %s\n", good ? "OK" : "FAILED");
-    return good;
-}
-
 } // namespace
 
 void say_locked(const Session* session, const char* source, const std::string& text)
@@ -275,7 +188,7 @@ int main(int argc, char** argv)
     Options options;
     std::string error;
     if (args.size() > 1 && (args[1] == "--help" || args[1] == "-h")) {
-        std::fputs(USAGE, stdout);
+        print_usage(stdout);
         return EXIT_OK;
     }
     if (args.size() == 2 && args[1] == "--print-default") {
@@ -283,7 +196,8 @@ int main(int argc, char** argv)
         return EXIT_OK;
     }
     if (!parse_options(args, &options, &error)) {
-        std::fprintf(stderr, "hostsim: %s\n\n%s", error.c_str(), USAGE);
+        std::fprintf(stderr, "hostsim: %s\n\n", error.c_str());
+        print_usage(stderr);
         return EXIT_USAGE;
     }
     os_on_interrupt(on_interrupt);

@@ -87,13 +87,6 @@ std::string describe_job(const ScenarioLine& l)
            std::to_string(l.attributes.size()) + " attributes)";
 }
 
-std::string number(double v, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    return text;
-}
-
 // Makes one scenario line's call. The attribute records live only for the call, as the
 // host's own do.
 void make_call(Player* p, const ScenarioLine& l, Truck* truck)

@@ -16,13 +16,8 @@ namespace {
 const unsigned POLL_MS = 5;
 const size_t PROBLEMS_KEPT = 5;
 
-std::string fixed(double v, int decimals)
-{
-    if (std::isnan(v)) return "null";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    return text;
-}
+// A document's null coordinate or speed is NaN in its view.
+std::string fixed(double v, int decimals) { return std::isnan(v) ? "null" : number(v, decimals); }
 
 bool same_job(const DocumentView& a, const DocumentView& b)
 {

@@ -51,12 +51,12 @@ bool read_recording(const std::string& path, std::vector<Recorded>* out)
 int replay(const std::string& path, const std::string& to)
 {
     std::vector<Recorded> docs;
-    if (!read_recording(path, &docs)) return 1;
+    if (!read_recording(path, &docs)) return EXIT_USAGE;
     std::string data = os_telemetry_path();
     const size_t name = std::strlen("telemetry.json");
     if (to.empty() && data.empty()) {
         std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
-        return 2;
+        return EXIT_LOAD;
     }
     // The data folder's own separator, so that a Windows path reads as one.
     char separator = data.size() > name ? data[data.size() - name - 1] : '/';
@@ -80,10 +80,10 @@ int replay(const std::string& path, const std::string& to)
         if (file != nullptr) written = std::fclose(file) == 0 && written;
         if (!written || !os_replace(temp, target)) {
             std::fprintf(stderr, "hostsim: cannot write %s\n", written ? target.c_str() : temp.c_str());
-            return 2;
+            return EXIT_LOAD;
         }
         say(&session, "replay", "rev " + std::to_string(i + 1) + "  " + docs[i].cause);
     }
     std::printf("\nhostsim: %s\n", g_interrupts == 0 ? "replayed" : "stopped by Ctrl+C");
-    return 0;
+    return EXIT_OK;
 }

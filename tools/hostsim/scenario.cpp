@@ -1,5 +1,7 @@
 #include "tools/hostsim/scenario.h"
 
+#include "tools/hostsim/hostsim.h"
+
 #include "state/vocabulary.h"
 
 #include <charconv>
@@ -125,13 +127,6 @@ bool parse_unsigned(const std::string& s, uint64_t max, uint64_t* out)
 
 std::string quote(const std::string& s) { return "'" + s + "'"; }
 
-std::string number_text(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.15g", v);
-    return text;
-}
-
 std::string attribute_names()
 {
     std::string names;
@@ -244,7 +239,7 @@ bool parse_arguments(const CommandRow& command, const std::vector<Token>& args,
     for (size_t i = 0; i < command.count; i++) {
         if (!parse_finite(args[i].text, command.lo, command.hi, &out->value[i])) {
             *error = usage + "; " + quote(args[i].text) + " is not a number from " +
-                     number_text(command.lo) + " to " + number_text(command.hi);
+                     number(command.lo) + " to " + number(command.hi);
             return false;
         }
     }
@@ -264,12 +259,12 @@ struct Parse {
 };
 
 // One line that is not blank: "" when it is right, else what is wrong with it.
-std::string parse_line(Parse* p, const std::vector<Token>& tokens, int number)
+std::string parse_line(Parse* p, const std::vector<Token>& tokens, int line_number)
 {
     // A wrong shutdown is still the end: the file is not also told it has none.
     for (const char* ending : {"shutdown", "crash"}) {
         if (tokens.size() > 1 && tokens[1].text == ending) {
-            p->end_line = number;
+            p->end_line = line_number;
             p->ending = ending;
         }
     }
@@ -284,7 +279,7 @@ std::string parse_line(Parse* p, const std::vector<Token>& tokens, int number)
         return "time " + time + " comes before the previous line's; lines must be in time order";
     }
     if (at > MAX_SECONDS) {
-        return "a scenario lasts at most a day, 86400 s; this line comes at " + number_text(at) + " s";
+        return "a scenario lasts at most a day, 86400 s; this line comes at " + number(at) + " s";
     }
     p->previous = at;
     if (tokens.size() < 2) return "the time is not followed by a command";
@@ -309,7 +304,7 @@ std::string parse_line(Parse* p, const std::vector<Token>& tokens, int number)
     }
     p->any_call = true;
     ScenarioLine l;
-    l.line = number;
+    l.line = line_number;
     l.value[0] = l.value[1] = l.value[2] = 0;
     l.at = at;
     l.call = (Call)command->call;

@@ -17,5 +17,5 @@ int watch(Reader* reader)
     std::string verdict =
         watch_verdict(reader->watch.seen ? &reader->watch.bytes : nullptr, os_tick_ms());
     std::printf("\nverdict: %s\n", verdict.c_str());
-    return verdict == "live" || verdict == "closed" ? 0 : 3;
+    return verdict == "live" || verdict == "closed" ? EXIT_OK : EXIT_DOCUMENTS;
 }
