@@ -1,0 +1,155 @@
+// What a reader can get wrong, against fabricated documents, the recordings in
+// docs/recordings, and (with QAV_HOSTSIM and QAV_PLUGIN set) hostsim drives and replays.
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import { NotQav, Reader, tickMs } from '../qav-reader.js';
+
+const ROOT = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', '..', '..');
+const RECORDINGS = path.join(ROOT, 'docs', 'recordings');
+const { QAV_HOSTSIM: HOSTSIM, QAV_PLUGIN: PLUGIN } = process.env;
+const GONE = 'host gone without a closing document';
+
+const deadPid = () => spawnSync('true').pid;
+const document = (pid, written, lastEvent = '', eventSeq = 0) =>
+  `{"plugin":"QAV","version":"1.0.0","pid":${pid},"written":${written},"paused":false,` +
+  `"lastEvent":${JSON.stringify(lastEvent)},"eventSeq":${eventSeq}}\n`;
+
+function folder() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qav-'));
+  const reader = new Reader(dir);
+  // As the plug-in does: whole into the temp file, then renamed over the document.
+  const publish = (data) => {
+    fs.writeFileSync(`${reader.path}.tmp`, data);
+    fs.renameSync(`${reader.path}.tmp`, reader.path);
+  };
+  return { reader, publish };
+}
+
+test('recordings: documents, events and verdicts', () => {
+  // Every recorded pid becomes one that has exited, so that the verdict is the same on any
+  // machine. The events: each document's, or their sum over the recording.
+  const dead = [deadPid(), deadPid()];
+  for (const [name, events, verdict] of [
+    ['after-crash', 1, 'closed'], ['burst', 5, 'closed'], ['crash', 0, GONE],
+    ['drive', 2, 'closed'], ['freeze', 1, 'closed'], ['job', 1, 'closed'],
+    ['largest', 1, GONE], ['lost-closing', 2, GONE], ['texts', 2, 'closed'],
+    ['two-hosts', null, 'closed'], ['wrap', [0, 4294967294, 1, 1, 3, 0], 'closed']]) {
+    const { reader, publish } = folder();
+    const pids = new Map(), seen = [];
+    for (const line of fs.readFileSync(path.join(RECORDINGS, `${name}.jsonl`), 'utf8').split('\n')) {
+      if (line === '') continue;
+      const text = JSON.parse(line).document;
+      const recorded = /"pid":(\d+),/.exec(text)[1];
+      if (!pids.has(recorded)) pids.set(recorded, dead[pids.size]);
+      publish(text.replace(`"pid":${recorded},`, `"pid":${pids.get(recorded)},`));
+      assert.ok(reader.poll(), name);
+      assert.equal(String(reader.doc.written), /"written":(\d+)/.exec(text)[1], name);
+      seen.push(reader.events);
+    }
+    if (Array.isArray(events)) assert.deepEqual(seen, events, name);
+    else if (events !== null) assert.equal(seen.reduce((a, b) => a + b), events, name);
+    assert.equal(reader.verdict(), verdict, name);
+    if (name === 'largest') {
+      assert.equal(reader.doc.written, 18446744073709551615n);
+      assert.equal(reader.doc.job.income, 18446744073709551615n);
+    }
+  }
+});
+
+test('verdicts', () => {
+  const now = tickMs(), me = process.pid, dead = deadPid();
+  for (const [docs, verdict] of [
+    [[], 'waiting for the plug-in'],
+    [[[1, now, '', 0]], 'live'],
+    [[[1, now - 5000n, 'toll.paid', 3]], 'stale 5 s'],
+    [[[dead, now, 'toll.paid', 3]], GONE],
+    // this process took the pid of a writer that wrote before it started
+    [[[me, 1n, 'toll.paid', 3]], GONE],
+    [[[1, now + 3600000n, '', 0]], GONE],
+    [[[1, now, 'toll.paid', 4], [1, now, 'game.closed', 4]], 'closed'],
+    // a gameplay event of that name, and the document after it
+    [[[1, now, 'toll.paid', 4], [1, now, 'game.closed', 5]], 'live'],
+    [[[1, now, 'toll.paid', 4], [1, now, 'game.closed', 5], [1, now + 1n, 'game.closed', 5]], 'live'],
+    // the closing document that also carries a pending event, its writer gone
+    [[[dead, now, 'toll.paid', 4], [dead, now, 'game.closed', 5]], 'closed']]) {
+    const { reader, publish } = folder();
+    for (const d of docs) {
+      publish(document(...d));
+      assert.ok(reader.poll());
+    }
+    assert.equal(reader.verdict(), verdict, JSON.stringify(docs, (k, v) => String(v)));
+  }
+});
+
+test('refusals, and later 1.x versions accepted', () => {
+  const good = document(1, 5);
+  for (const [data, problem] of [
+    ['hello\n', 'not a QAV document: not a JSON object'],
+    ['[1]\n', 'not a QAV document: not a JSON object'],
+    [good.replace('"QAV"', '"QAX"'), 'not a QAV document: its "plugin" is not "QAV"'],
+    [good.replace('"1.0.0"', '"2.0.0"'), 'a QAV document of version 2.0.0'],
+    [good.replace(',"eventSeq":0', ''), 'not a QAV document: pid, written'],
+    [good.slice(0, -1), 'not a QAV document: it does not end with a line feed'],
+    [' '.repeat(9000) + good, 'not a QAV document: larger than 8 KiB']]) {
+    const { reader, publish } = folder();
+    publish(data);
+    assert.throws(() => reader.poll(), (e) => e instanceof NotQav && e.message.startsWith(problem));
+  }
+  const { reader, publish } = folder();
+  publish(good.replace('"1.0.0"', '"1.4.0"').replace('}', ',"fuel":{"l":[1]}}'));
+  assert.ok(reader.poll());
+});
+
+test('reads only on a change', () => {
+  const { reader, publish } = folder();
+  publish(document(1, 5));
+  assert.ok(reader.poll());
+  assert.ok(!reader.poll() && !reader.poll());
+  assert.equal(reader.reads, 1);
+  publish(document(1, 5)); // the same bytes again: read, but not new
+  assert.ok(!reader.poll());
+  publish(document(1, 6));
+  assert.ok(reader.poll());
+  assert.deepEqual([reader.reads, reader.documents], [3, 2]);
+});
+
+/** Verdict changes (stale N s as one) and the documents' events while the command runs. */
+async function follow(args, dataDir) {
+  const reader = new Reader(dataDir), verdicts = [];
+  let events = 0, end = null;
+  const host = spawn(HOSTSIM, args, { stdio: 'ignore',
+    env: { ...process.env, XDG_DATA_HOME: path.dirname(dataDir) } });
+  const exited = new Promise((resolve) => host.on('exit', resolve));
+  host.on('exit', () => { end = Date.now() + 500; });
+  while (end === null || Date.now() < end) {
+    if (reader.poll()) events += reader.events;
+    const verdict = reader.doc ? reader.verdict().split(' ')[0] : reader.verdict();
+    if (verdicts.at(-1) !== verdict) verdicts.push(verdict);
+    await new Promise((resolve) => setTimeout(resolve, 5));
+  }
+  assert.equal(await exited, 0);
+  return { verdicts, events, reader };
+}
+
+test('a drive with a freeze and a crash', { skip: !HOSTSIM || !PLUGIN }, async () => {
+  const data = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'qav-')), 'QAV');
+  fs.mkdirSync(data);
+  const scenario = path.join(ROOT, 'readers', 'tests', 'freeze-crash.scenario');
+  const { verdicts, events, reader } = await follow(['--plugin', PLUGIN, scenario], data);
+  assert.deepEqual(verdicts, ['waiting for the plug-in', 'live', 'stale', 'live', 'host']);
+  assert.equal(events, reader.doc.eventSeq);
+});
+
+test('recordings replayed with --restamp', { skip: !HOSTSIM || !PLUGIN }, async () => {
+  for (const [name, last] of [['drive', 'closed'], ['lost-closing', 'host']]) {
+    const data = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'qav-')), 'QAV');
+    const { verdicts } = await follow(['--replay', path.join(RECORDINGS, `${name}.jsonl`),
+                                       '--to', data, '--restamp', '--speed', '4'], data);
+    assert.deepEqual(verdicts, ['waiting for the plug-in', 'live', last], name);
+  }
+});
