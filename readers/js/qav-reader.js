@@ -55,7 +55,7 @@ function readFile(file) {
 }
 
 /** The clock QAV stamps written with, in milliseconds, as a BigInt. Node has no
-    GetTickCount64: on Windows os.uptime() stands for it, to the second. */
+    GetTickCount64: on Windows os.uptime() counts the same time since the system started. */
 export function tickMs() {
   if (WINDOWS) return BigInt(Math.floor(os.uptime() * 1000));
   return process.hrtime.bigint() / 1000000n; // CLOCK_MONOTONIC on Linux
