@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev
           g++-mingw-w64-x86-64-win32 wine64 wine
-          nlohmann-json3-dev python3 python3-jsonschema python3-matplotlib zip unzip
+          nlohmann-json3-dev python3 python3-jsonschema python3-matplotlib nodejs zip unzip
           clang-14 libclang-rt-14-dev)
 
 missing=()

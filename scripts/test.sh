@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds both QAV builds and runs every test: the native unit tests (ASan + UBSan) and the
+# Builds both QAV builds and runs every test: the native unit tests (ASan + UBSan), the
+# reference readers (C, Python, Node.js; the C one also under Wine) and the
 # torn-read stress, the real QAV.dll under Wine with its tables, version resource and
 # reproducibility, the release package, and a bounded libFuzzer run (clang, ASan + UBSan;
 # QAV_FUZZ_SECONDS, default 60).
