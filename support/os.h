@@ -79,6 +79,12 @@ uint64_t os_tick_ms();
 // Whether a process with this id runs now (a document's `pid`, for one that never closed).
 bool os_process_alive(uint32_t pid);
 
+uint32_t os_process_id();
+
+// Why the folder that holds `file` cannot take a new file beside it: "the folder F is missing",
+// "... is not a folder", "... cannot be written"; "" when it can.
+std::string os_folder_problem(const std::string& file);
+
 // Creates one folder; an existing one is fine, any other failure shows at the first write.
 void os_create_directory(const std::string& path);
 

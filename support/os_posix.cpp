@@ -119,6 +119,18 @@ bool os_process_alive(uint32_t pid)
     return kill((pid_t)pid, 0) == 0 || errno == EPERM;
 }
 
+uint32_t os_process_id() { return (uint32_t)getpid(); }
+
+std::string os_folder_problem(const std::string& file)
+{
+    std::string folder = file.substr(0, file.find_last_of('/'));
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0) return "the folder " + folder + " is missing";
+    if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
+    if (access(folder.c_str(), W_OK | X_OK) != 0) return "the folder " + folder + " cannot be written";
+    return "";
+}
+
 void os_create_directory(const std::string& path) { (void)mkdir(path.c_str(), 0777); }
 
 bool os_replace(const std::string& from, const std::string& to)

@@ -182,6 +182,25 @@ bool os_process_alive(uint32_t pid)
     return alive;
 }
 
+uint32_t os_process_id() { return (uint32_t)GetCurrentProcessId(); }
+
+std::string os_folder_problem(const std::string& file)
+{
+    std::string folder = file.substr(0, file.find_last_of("\\/"));
+    DWORD attributes = GetFileAttributesW(os_wide(folder).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return "the folder " + folder + " is missing";
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder + " is not a folder";
+    // Only a file made there tells whether the folder's rights let this user write.
+    std::wstring probe = os_wide(folder + "\\telemetry.json.probe");
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+        return "the folder " + folder + " cannot be written";
+    }
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return "";
+}
+
 void os_create_directory(const std::string& path) { (void)CreateDirectoryW(os_wide(path).c_str(), NULL); }
 
 bool os_replace(const std::string& from, const std::string& to)

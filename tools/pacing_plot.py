@@ -19,7 +19,9 @@ import matplotlib.pyplot as plt  # noqa: E402
 MARKS = {
     "load": ("s", "black"),
     "first": ("s", "black"),
+    "first frame": ("o", "black"),
     "paced": ("o", "tab:gray"),
+    "follow-up": ("o", "tab:olive"),
     "started": (">", "tab:green"),
     "paused": ("|", "tab:red"),
     "job": ("D", "tab:blue"),

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum { CALL_KINDS = (int)Call::crash + 1 };
@@ -35,9 +36,17 @@ std::string number(double v, int decimals = -1);
 extern std::atomic<int> g_interrupts;
 
 // What the player and the reader share; every member below `start_us` is guarded by os_lock.
+// The ticks are the writer's clock (os_tick_ms), so they compare with a document's `written`.
 struct Session {
     uint64_t start_us = 0;                   // when the simulator began, before the load
+    uint32_t host_pid = 0;                   // our own process: the host whose plug-in is judged
     uint64_t last_call_us[CALL_KINDS] = {};  // when the player last made each kind of call
+    uint64_t unpublished_us[CALL_KINDS] = {}; // the first job or event call no document has
+                                              // shown yet, 0 when none waits
+    uint64_t load_tick = 0;        // just before scs_telemetry_init; 0 in a watch
+    uint64_t loaded_tick = 0;      // just after it: the load document was written in between
+    uint64_t first_frame_tick = 0; // just after the first frame end, 0 before
+    uint64_t shutdown_tick = 0;    // just before the shutdown, 0 before
 };
 
 // Prints one line "   12.345  SOURCE  TEXT" with the time since start; takes the lock.
@@ -47,13 +56,22 @@ void say_locked(const Session* session, const char* source, const std::string& t
 
 struct Revision {
     uint64_t at_us;     // when the reader first saw it
-    std::string cause;  // "load", "paced", "started", "paused", "job", "no job", "event", "closing",
-                        // joined by '+' when they came together; "first" in a watch
-    int call;           // the Call that caused it, or -1 for load and paced revisions
-    double delay;       // seconds from that call to the revision; from the previous revision
-                        // for a paced one; 0 for the first
+    std::string cause;  // "load", "first frame", "paced", "follow-up", "started", "paused", "job",
+                        // "no job", "event", "closing", joined by '+' when they came together;
+                        // "first" in a watch
+    int call;           // the Call whose delay is shown, or -1 for the frame-end writes and load
+    uint64_t since_us;  // when that call was made
+    bool closing;       // the plug-in's closing document, told by its content
+    double delay;       // seconds from that call to the revision; for a frame-end write, from
+                        // the previous document by its `written`; 0 for the first
     DocumentView view;
 };
+
+// Why one of this run's documents was written, told from what changed since `previous` (null
+// for the first) and from when the player made its calls; fills cause, call and closing.
+// `awaiting_frame` carries over between documents: a pause or start wrote a job or event
+// change, so the plug-in writes once more at a frame end about 250 ms later.
+void explain(Session* session, const Revision* previous, Revision* r, bool* awaiting_frame);
 
 struct Reader {
     std::FILE* record = nullptr; // every revision, one JSON line each (docs/hostsim.md)
@@ -67,6 +85,9 @@ struct Reader {
     std::vector<Revision> revisions;
     std::vector<std::string> problems; // the first few unreadable or invalid documents
     uint64_t sharing = 0, missing = 0, failed = 0, invalid = 0;
+    bool awaiting_frame = false;       // see explain()
+    uint64_t left_over = 0;            // documents from before this run's load
+    std::vector<std::pair<uint32_t, uint64_t>> others; // another writer's pid, its documents
 };
 
 // Looks whether the file changed and if so reads it, well-behaved; prints and keeps a new
@@ -94,8 +115,15 @@ bool play(const Scenario& scenario, HostPlugin* library, const std::string& plug
 // telemetry.json.tmp and a rename as the plug-in does. Returns the exit status.
 int replay(const std::string& record, const std::string& dir);
 
-// Prints the summary of a drive; returns whether everything the reader saw was as it should be.
-bool summarize(const Reader& reader, const PlayResult& play);
+// What was wrong with a drive, one line each; none for a good run. `folder_problem` tells why
+// the data folder could not take a document ("" when it could), for a run that read none.
+std::vector<std::string> run_verdict(const Reader& reader, const PlayResult& play,
+                                     const std::string& folder_problem);
+// The pause, start and closing documents the reader saw more than 250 ms after the host's
+// call, each named with its delay.
+std::vector<std::string> late_documents(const std::vector<Revision>& seen);
+// Prints the summary of a drive and its verdict; returns whether it was good.
+bool summarize(const Reader& reader, const PlayResult& play, const std::string& folder_problem);
 
 // Follows telemetry.json until its closing document or Ctrl+C; prints the verdict and
 // returns the exit status.

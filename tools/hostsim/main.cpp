@@ -255,5 +255,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "hostsim: %s: %s\n", plugin.c_str(), error.c_str());
         return EXIT_LOAD;
     }
-    return summarize(reader, result) ? EXIT_OK : EXIT_DOCUMENTS;
+    return summarize(reader, result, os_folder_problem(reader.watch.path)) ? EXIT_OK
+                                                                           : EXIT_DOCUMENTS;
 }

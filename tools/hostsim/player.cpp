@@ -76,7 +76,8 @@ void move_truck(Truck* t, double dt)
 
 std::string describe_job(const ScenarioLine& l)
 {
-    if (l.attributes.empty()) return "job: none (the delivery is over)";
+    // The file cannot tell why a job ended, so neither does the simulator.
+    if (l.attributes.empty()) return "job: cleared";
     std::string cargo = "?", from = "?", to = "?";
     for (const JobAttribute& a : l.attributes) {
         if (a.name == "cargo") cargo = a.text;
@@ -93,7 +94,9 @@ void make_call(Player* p, const ScenarioLine& l, Truck* truck)
 {
     Session* session = p->session;
     os_lock();
-    session->last_call_us[(int)l.call] = os_micros();
+    uint64_t now = os_micros();
+    session->last_call_us[(int)l.call] = now;
+    if (session->unpublished_us[(int)l.call] == 0) session->unpublished_us[(int)l.call] = now;
     os_unlock();
     switch (l.call) {
     case Call::start:
@@ -183,7 +186,10 @@ bool play(const Scenario& scenario, HostPlugin* library, const std::string& plug
     std::string temp = reader->watch.path + ".tmp";
     FileStamp temp_stamp = os_file_stamp(temp); // one left by an earlier session is not ours
     uint64_t load_us = os_micros();
+    session->host_pid = os_process_id();
+    session->load_tick = os_tick_ms();
     result->init_result = player.host.init(library->init, scenario.interface_version, &params);
+    session->loaded_tick = os_tick_ms();
     say(session, "host", "scs_telemetry_init returned " + std::to_string(result->init_result));
     if (result->init_result != HOST_RESULT_OK) {
         // The host unloads a plug-in whose initialization failed, without a shutdown.
@@ -253,6 +259,11 @@ bool play(const Scenario& scenario, HostPlugin* library, const std::string& plug
         if (frozen) continue;
         send_channels(&player, truck);
         send_event(&player, HOST_EVENT_FRAME_END, nullptr);
+        if (result->frames == 0) {
+            os_lock();
+            session->first_frame_tick = os_tick_ms();
+            os_unlock();
+        }
         result->frame_us.push_back((uint32_t)player.plugin_us);
         check_replace(session, temp, "frame end", &temp_stamp, result);
         result->frames++;
@@ -264,6 +275,7 @@ bool play(const Scenario& scenario, HostPlugin* library, const std::string& plug
         say(session, "host", "shutdown");
         os_lock();
         session->last_call_us[(int)Call::shutdown] = os_micros(); // Ctrl+C makes no call line
+        session->shutdown_tick = os_tick_ms();
         os_unlock();
         library->shutdown();
         check_replace(session, temp, "shutdown", &temp_stamp, result);

@@ -19,38 +19,6 @@ const size_t PROBLEMS_KEPT = 5;
 // A document's null coordinate or speed is NaN in its view.
 std::string fixed(double v, int decimals) { return std::isnan(v) ? "null" : number(v, decimals); }
 
-bool same_job(const DocumentView& a, const DocumentView& b)
-{
-    return a.hasJob == b.hasJob && a.cargo == b.cargo && a.sourceCity == b.sourceCity &&
-           a.destinationCity == b.destinationCity;
-}
-
-// Why a revision was written, told from what changed since the previous one. Changes that
-// came together (a delivery's event and its job cleared) were written together.
-void explain(const Revision* previous, Revision* r, bool watching)
-{
-    r->call = -1;
-    if (previous == nullptr) {
-        r->cause = watching ? "first" : "load"; // a watch may begin in the middle of a drive
-        return;
-    }
-    const DocumentView& a = previous->view;
-    const DocumentView& b = r->view;
-    r->cause.clear();
-    auto add = [&](bool changed, const char* cause, Call call) {
-        if (!changed) return;
-        if (r->call < 0) r->call = (int)call;
-        r->cause += std::string(r->cause.empty() ? "" : "+") + cause;
-    };
-    bool closing = b.lastEvent == "game.closed" && a.lastEvent != "game.closed";
-    add(closing, "closing", Call::shutdown);
-    add(!closing && a.paused != b.paused, b.paused ? "paused" : "started",
-        b.paused ? Call::pause : Call::start);
-    add(a.eventSeq != b.eventSeq, "event", Call::event);
-    add(!closing && !same_job(a, b), b.hasJob ? "job" : "no job", Call::job);
-    if (r->cause.empty()) r->cause = "paced";
-}
-
 // In a watch: how old the document is by this machine's tick, and whether its writer runs.
 std::string writer_of(const DocumentView& v)
 {
@@ -76,7 +44,7 @@ std::string describe(const Revision& r)
 {
     const DocumentView& v = r.view;
     std::string text = r.cause;
-    text.resize(std::max<size_t>(text.size(), 8), ' ');
+    text.resize(std::max<size_t>(text.size(), 12), ' ');
     char delay[32];
     std::snprintf(delay, sizeof delay, r.call >= 0 ? "%+7.3f s " : "%7.3f s ", r.delay);
     text += delay;
@@ -88,6 +56,21 @@ std::string describe(const Revision& r)
     text += "  event " + (v.lastEvent.empty() ? std::string("-") : v.lastEvent) + " #" +
             std::to_string(v.eventSeq);
     return text;
+}
+
+// A document of another process's: counted against its pid, and named once.
+void other_writer(Reader* reader, uint32_t pid)
+{
+    for (auto& other : reader->others) {
+        if (other.first == pid) {
+            other.second++;
+            return;
+        }
+    }
+    reader->others.push_back({pid, 1});
+    say_locked(reader->session, "reader",
+               "a document from pid " + std::to_string(pid) + ", not this host's: another program "
+               "writes into this folder");
 }
 
 void problem(Reader* reader, const std::string& what)
@@ -120,15 +103,29 @@ void reader_poll(Reader* reader, bool force)
         if (!why.empty()) {
             reader->invalid++;
             problem(reader, "invalid document: " + why);
+        } else if (!reader->watching && r.view.written < reader->session->load_tick) {
+            // Written before our load, by whatever pid: an earlier session's.
+            reader->left_over++;
+            r.cause = "left over";
+            say_locked(reader->session, "reader",
+                       "left over from before this run's load: " + describe(r));
+        } else if (!reader->watching && r.view.pid != reader->session->host_pid) {
+            // Our own host is this process: any other pid is another program's plug-in.
+            other_writer(reader, r.view.pid);
+            r.cause = "other writer";
         } else {
             const Revision* previous = reader->revisions.empty() ? nullptr : &reader->revisions.back();
-            explain(previous, &r, reader->watching);
-            if (reader->watching) r.call = -1; // no call of ours to time it from
+            explain(reader->session, previous, &r, &reader->awaiting_frame);
+            if (reader->watching) {
+                // A watch may begin in the middle of a drive, and makes no calls to time from.
+                if (previous == nullptr) r.cause = "first";
+                r.call = -1;
+            }
             r.delay = 0;
             if (r.call >= 0) {
-                r.delay = (double)((int64_t)now - (int64_t)reader->session->last_call_us[r.call]) / 1e6;
+                r.delay = (double)((int64_t)now - (int64_t)r.since_us) / 1e6;
             } else if (previous != nullptr) {
-                r.delay = (double)(now - previous->at_us) / 1e6;
+                r.delay = (double)(int64_t)(r.view.written - previous->view.written) / 1000;
             }
             reader->revisions.push_back(r);
             say_locked(reader->session, ("rev " + std::to_string(reader->revisions.size())).c_str(),

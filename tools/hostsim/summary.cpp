@@ -27,6 +27,81 @@ std::string number(double v, int decimals)
 
 namespace {
 
+bool same_job(const DocumentView& a, const DocumentView& b)
+{
+    return a.hasJob == b.hasJob && a.cargo == b.cargo && a.sourceCity == b.sourceCity &&
+           a.destinationCity == b.destinationCity;
+}
+
+} // namespace
+
+void explain(Session* session, const Revision* previous, Revision* r, bool* awaiting_frame)
+{
+    const Session& s = *session;
+    const DocumentView& b = r->view;
+    r->call = -1;
+    r->since_us = 0;
+    r->cause.clear();
+    if (previous == nullptr && b.written <= s.loaded_tick) {
+        r->cause = "load";
+        r->closing = false;
+        return;
+    }
+    // Had the load document been missed, this one is told against what the load wrote.
+    DocumentView loaded;
+    loaded.paused = true;
+    const DocumentView& a = previous != nullptr ? previous->view : loaded;
+    auto add = [&](bool changed, const char* cause) {
+        if (changed) r->cause += std::string(r->cause.empty() ? "" : "+") + cause;
+    };
+    auto time_from = [&](Call call, uint64_t at_us) {
+        if (r->call >= 0 && at_us >= r->since_us) return;
+        r->call = (int)call;
+        r->since_us = at_us;
+    };
+    // By content, whatever else it carries: a gameplay event still waiting is written with it.
+    // A watch (no load of ours) cannot know when the host shut down.
+    bool shut = s.load_tick == 0 || (s.shutdown_tick != 0 && b.written >= s.shutdown_tick);
+    r->closing = shut && b.lastEvent == "game.closed" && b.paused && !b.hasJob;
+    bool event = a.eventSeq != b.eventSeq;
+    bool job = !r->closing && !same_job(a, b);
+    bool pause = !r->closing && a.paused != b.paused;
+    add(r->closing, "closing");
+    add(pause, b.paused ? "paused" : "started");
+    add(event, "event");
+    add(job, b.hasJob ? "job" : "no job");
+    // A change is timed from its first call that no earlier document showed.
+    for (Call c : {Call::event, Call::job}) {
+        uint64_t& at = session->unpublished_us[(int)c];
+        if ((c == Call::event ? event : job) && at != 0) time_from(c, at);
+        if (c == Call::event ? event : job) at = 0;
+    }
+    // The immediate writes are timed from the call that made them.
+    if (pause) {
+        r->call = -1;
+        time_from(b.paused ? Call::pause : Call::start, s.last_call_us[b.paused ? (int)Call::pause : (int)Call::start]);
+    }
+    if (r->closing) {
+        r->call = -1;
+        time_from(Call::shutdown, s.last_call_us[(int)Call::shutdown]);
+    }
+    bool frame_write = !r->closing && !pause;
+    if (r->cause.empty()) {
+        r->cause = previous != nullptr && previous->cause == "load" && s.first_frame_tick != 0 &&
+                           b.written <= s.first_frame_tick
+                       ? "first frame"
+                   : *awaiting_frame ? "follow-up"
+                                     : "paced";
+    }
+    if (frame_write) {
+        *awaiting_frame = false;
+    } else if (event || job) {
+        *awaiting_frame = true;
+    }
+}
+
+namespace {
+
 struct Range {
     size_t n = 0;
     double min = 0, median = 0, max = 0;
@@ -50,17 +125,61 @@ std::string seconds(const Range& r)
            number(r.median, 3) + " s, max " + number(r.max, 3) + " s";
 }
 
-// Prints the summary; returns whether everything the reader saw was as it should be.
 } // namespace
 
-bool summarize(const Reader& reader, const PlayResult& play)
+std::vector<std::string> run_verdict(const Reader& reader, const PlayResult& play,
+                                     const std::string& folder_problem)
 {
+    std::vector<std::string> wrong;
+    const std::vector<Revision>& seen = reader.revisions;
+    if (seen.empty()) {
+        std::string why = !folder_problem.empty() ? folder_problem
+                          : reader.left_over > 0
+                              ? "telemetry.json still holds one from before this run's load"
+                              : "the file never appeared at " + reader.watch.path;
+        wrong.push_back("no document of this run was read: " + why);
+    }
+    bool closed = !seen.empty() && seen.back().closing;
+    if (!seen.empty() && closed == play.crashed) {
+        wrong.push_back(play.crashed ? "a closing document after a crash"
+                                     : "the closing document was not seen");
+    }
+    for (const auto& other : reader.others) {
+        wrong.push_back("another program, pid " + std::to_string(other.first) + ", wrote " +
+                        std::to_string(other.second) + " document" +
+                        (other.second == 1 ? "" : "s") +
+                        " into this folder: this run cannot vouch for its plug-in");
+    }
+    if (reader.failed > 0) wrong.push_back(std::to_string(reader.failed) + " reads failed");
+    if (reader.invalid > 0) wrong.push_back(std::to_string(reader.invalid) + " invalid documents");
+    return wrong;
+}
+
+std::vector<std::string> late_documents(const std::vector<Revision>& seen)
+{
+    std::vector<std::string> late;
+    for (size_t i = 0; i < seen.size(); i++) {
+        const Revision& r = seen[i];
+        bool at_once = r.call == (int)Call::start || r.call == (int)Call::pause ||
+                       r.call == (int)Call::shutdown;
+        if (at_once && r.delay > 0.25) {
+            late.push_back("rev " + std::to_string(i + 1) + " (" + r.cause + ") " +
+                           number(r.delay, 3) + " s after the host's call");
+        }
+    }
+    return late;
+}
+
+bool summarize(const Reader& reader, const PlayResult& play, const std::string& folder_problem)
+{
+    const char* causes[] = {"load",    "first frame", "paced",  "follow-up", "started",
+                            "paused",  "job",         "no job", "event",     "closing"};
+    const size_t kinds = sizeof causes / sizeof causes[0];
+    size_t counts[kinds] = {};
     std::vector<double> intervals, paced, quick, immediate;
-    size_t counts[8] = {};
-    const char* causes[8] = {"load", "paced", "started", "paused", "job", "no job", "event", "closing"};
     for (size_t i = 0; i < reader.revisions.size(); i++) {
         const Revision& r = reader.revisions[i];
-        for (size_t c = 0; c < 8; c++) {
+        for (size_t c = 0; c < kinds; c++) {
             // "event+no job" counts as both.
             std::string cause = "+" + r.cause + "+";
             counts[c] += cause.find(std::string("+") + causes[c] + "+") != std::string::npos;
@@ -71,19 +190,24 @@ bool summarize(const Reader& reader, const PlayResult& play)
         if (r.call == (int)Call::start || r.call == (int)Call::pause) immediate.push_back(r.delay);
     }
     std::string by_cause;
-    for (size_t c = 0; c < 8; c++) {
+    for (size_t c = 0; c < kinds; c++) {
         if (counts[c] == 0) continue;
         by_cause += std::string(by_cause.empty() ? "" : ", ") + std::to_string(counts[c]) + " " +
                     causes[c];
     }
-    bool closed = !reader.revisions.empty() && reader.revisions.back().cause == "closing";
+    bool closed = !reader.revisions.empty() && reader.revisions.back().closing;
 
     std::vector<uint32_t> cost = play.frame_us;
     std::sort(cost.begin(), cost.end());
     auto at = [&](double q) { return cost.empty() ? 0u : cost[(size_t)(q * (double)(cost.size() - 1))]; };
 
     std::printf("\nsummary\n");
-    std::printf("  revisions seen:        %zu (%s)\n", reader.revisions.size(), by_cause.c_str());
+    std::printf("  revisions seen:        %zu%s\n", reader.revisions.size(),
+                by_cause.empty() ? "" : (" (" + by_cause + ")").c_str());
+    if (reader.left_over > 0) {
+        std::printf("  left over:             %llu document%s from before this run's load, not counted\n",
+                    (unsigned long long)reader.left_over, reader.left_over == 1 ? "" : "s");
+    }
     std::printf("  between revisions:     %s\n", seconds(range_of(intervals)).c_str());
     std::printf("  paced (once a second): %s\n", seconds(range_of(paced)).c_str());
     std::printf("  after a job or event:  %s\n", seconds(range_of(quick)).c_str());
@@ -92,6 +216,9 @@ bool summarize(const Reader& reader, const PlayResult& play)
                 play.crashed ? (closed ? "SEEN after a crash" : "none expected: the host crashed")
                 : closed     ? "seen"
                              : "NOT SEEN");
+    // A late one is named but does not fail the run: the plug-in had written it at the call,
+    // unless a reader held the file, and a loaded machine delays the reader as much.
+    for (const std::string& l : late_documents(reader.revisions)) std::printf("  late (over 0.250 s):   %s\n", l.c_str());
     if (play.interrupted) std::printf("  stopped:               by Ctrl+C, with a shutdown\n");
     std::printf("  writes not replaced:   %llu%s\n", (unsigned long long)play.replace_failures,
                 play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind: the rename "
@@ -108,8 +235,8 @@ bool summarize(const Reader& reader, const PlayResult& play)
     std::printf("  inside the plug-in:    per frame median %u us, 99th percentile %u us, max %u us\n",
                 at(0.5), at(0.99), at(1.0));
     for (const std::string& p : reader.problems) std::printf("  problem: %s\n", p.c_str());
-    bool good = closed != play.crashed && reader.failed == 0 && reader.invalid == 0;
-    std::printf("  result:                %s\n", good ? "OK" : "FAILED");
-    return good;
+    std::vector<std::string> wrong = run_verdict(reader, play, folder_problem);
+    for (const std::string& w : wrong) std::printf("  wrong:                 %s\n", w.c_str());
+    std::printf("  result:                %s\n", wrong.empty() ? "OK" : "FAILED");
+    return wrong.empty();
 }
-
