@@ -2,6 +2,7 @@
 that writes it is live, stale, closed or gone. Standard library only; Windows and POSIX."""
 import json
 import os
+import stat
 import sys
 import time
 
@@ -68,7 +69,6 @@ def stamp_of(path):
         s = os.stat(path)
     except OSError:
         return None
-    import stat
     # never open a FIFO someone left there: it would block
     return (s.st_mtime_ns, s.st_size, s.st_ino) if stat.S_ISREG(s.st_mode) else None
 
