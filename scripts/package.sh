@@ -1,27 +1,103 @@
 #!/usr/bin/env bash
 # Builds the release QAV.dll (the windows preset) and writes the package a player downloads:
-# dist/QAV-VERSION-windows-x64.zip with the DLL, INSTALL.txt, the reader's guide and schema,
-# and SHA256SUMS. The version and INSTALL.txt come from the build, which takes them from the
-# top of CMakeLists.txt. The files carry a fixed date, so the same DLL gives the same zip.
+# DIR/QAV-VERSION-windows-x64.zip (DIR is dist unless given) with the DLL, INSTALL.txt, the
+# reader's guide and schema, LICENSE, CHANGELOG.md, BUILDINFO.txt and SHA256SUMS. The version
+# and INSTALL.txt come from the build, which takes them from the top of CMakeLists.txt.
+#   package.sh [DIR]
+# The zip is the same bytes under any umask, time zone and locale, so that anyone can check a
+# published zip against this source: see make_zip. BUILDINFO.txt names the toolchain and zip
+# program that give those bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+out=${1:-dist}
 bash scripts/setup.sh
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target QAV >/dev/null
 build=build/windows
 version=$(sed -n 's/^#define QAV_VERSION "\(.*\)"$/\1/p' $build/generated/plugin/version.h)
-name=QAV-$version-windows-x64
 
-stage=$build/package/$name
-rm -rf "$stage"
-mkdir -p "$stage" dist
-cp $build/bin/QAV.dll $build/generated/INSTALL.txt docs/telemetry.md docs/telemetry.schema.json \
-  "$stage/"
-(cd "$stage" && sha256sum QAV.dll INSTALL.txt telemetry.md telemetry.schema.json > SHA256SUMS)
-touch -d '2000-01-01 00:00:00 UTC' "$stage"/*
-rm -f "dist/$name.zip"
-(cd "$stage" && TZ=UTC zip -q -X "../../../../dist/$name.zip" \
-  QAV.dll INSTALL.txt telemetry.md telemetry.schema.json SHA256SUMS)
-unzip -l "dist/$name.zip"
-echo "dist/$name.zip" # last: the test script takes the path from here
+# Debian's package versions: the same versions build the same QAV.dll from this source, and
+# the same zip packs it into the same zip.
+write_buildinfo() {
+  printf 'QAV %s for Windows (64-bit): what made QAV.dll and this zip\n\n' "$version"
+  printf 'QAV.dll is the Release build of the source of QAV %s (cmake --preset windows),\n' \
+    "$version"
+  printf 'packed by scripts/package.sh. With these Debian packages the same source gives the\n'
+  printf 'same QAV.dll and the same zip, byte for byte, wherever it is built.\n\n'
+  dpkg-query -W -f='${Package}\t${Version}\n' g++-mingw-w64-x86-64-win32 \
+    gcc-mingw-w64-x86-64-win32-runtime binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev cmake zip |
+    awk -F'\t' '{printf "%-36s %s\n", $1, $2}'
+}
+
+# The zipped Markdown must not send a player to a file that is not in the zip: a relative link
+# to a staged file is pointed at it, and any other file it names by link or by a code span with
+# a folder in it is named as a path in the source repository.
+#   rewrite_links SOURCE.md STAGED.md ZIPNAME=SOURCE...
+rewrite_links() {
+  local source=$1 staged=$2
+  shift 2
+  SOURCE=$source perl -i -pe '
+    BEGIN {
+      %zipped = map { my ($n, $s) = split /=/, $_, 2; ($s => $n) } splice @ARGV, 1;
+      ($dir = $ENV{SOURCE}) =~ s{[^/]*$}{};
+    }
+    sub repo_path {
+      my @parts;
+      for (split m{/}, $dir . $_[0]) { $_ eq ".." ? pop @parts : push @parts, $_ }
+      join "/", @parts;
+    }
+    sub elsewhere { "`$_[0]` in the source repository" }
+    s{(!?)\[([^\]]*)\]\(([^)\s]+)\)|`([^`]+)`}{
+      my ($bang, $text, $target, $code) = ($1, $2, $3, $4);
+      if (defined $code) {
+        my ($path) = $code =~ m{(\S+/\S+)$};
+        $path && -f $path && !$zipped{$path} ? elsewhere($code) : "`$code`";
+      } elsif ($target =~ m{^(#|[a-z]+:)}) {
+        "$bang\[$text\]($target)";
+      } else {
+        my ($file, $anchor) = $target =~ m{^([^#]*)(#.*)?$};
+        my $path = repo_path($file);
+        if ($zipped{$path}) { "$bang\[$text\]($zipped{$path}" . ($anchor // "") . ")" }
+        elsif ($bang) { "$text: " . elsewhere($path) }
+        elsif ($text =~ m{^`[^`/]*`$}) { elsewhere($path) }
+        else { "$text (" . elsewhere($path) . ")" }
+      }
+    }ge' "$staged" "$@"
+}
+
+# Writes OUT/NAME.zip from FILES, each ZIPNAME=SOURCE, in the order given, with SHA256SUMS
+# last. Nothing of the machine that packs gets in: every file gets mode 0644 whatever the
+# umask and the date 2000-01-01 00:00 UTC (zip stores local times, so it runs in UTC), the
+# files go in in the order given, and zip -X stores no owner, no extra time stamps and no other
+# attribute.
+#   make_zip NAME ZIPNAME=SOURCE...
+make_zip() {
+  local name=$1 stage=$build/package/$1 file zipname names=()
+  shift
+  rm -rf "$stage"
+  mkdir -p "$stage" "$out"
+  for file in "$@"; do
+    zipname=${file%%=*}
+    cp "${file#*=}" "$stage/$zipname"
+    names+=("$zipname")
+  done
+  for file in "$@"; do
+    zipname=${file%%=*}
+    if [[ $zipname == *.md ]]; then rewrite_links "${file#*=}" "$stage/$zipname" "$@"; fi
+  done
+  (cd "$stage" && sha256sum "${names[@]}" > SHA256SUMS)
+  names+=(SHA256SUMS)
+  chmod 0644 "$stage"/*
+  touch -d '2000-01-01 00:00:00 UTC' "$stage"/*
+  (cd "$stage" && TZ=UTC LC_ALL=C zip -q -X "$name.zip" "${names[@]}")
+  mv "$stage/$name.zip" "$out/$name.zip"
+  unzip -l "$out/$name.zip"
+  echo "$out/$name.zip" # last: the test scripts take the path from here
+}
+
+write_buildinfo > $build/package-buildinfo.txt
+make_zip "QAV-$version-windows-x64" \
+  QAV.dll=$build/bin/QAV.dll INSTALL.txt=$build/generated/INSTALL.txt \
+  telemetry.md=docs/telemetry.md telemetry.schema.json=docs/telemetry.schema.json \
+  LICENSE=LICENSE CHANGELOG.md=CHANGELOG.md BUILDINFO.txt=$build/package-buildinfo.txt

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The package a player downloads: exactly the five files, its DLL the very DLL the Windows
-# tests ran against, and SHA256SUMS true of what is inside.
+# The package a player downloads: exactly its eight files, its DLL the very DLL the Windows
+# tests ran against, SHA256SUMS true of what is inside, and no dead link in its Markdown: every
+# link goes to a web address, a heading or a file in the zip, and every path of the source
+# repository it names is said to be there.
 #   check_package.sh dist/QAV-VERSION-windows-x64.zip TESTED/QAV.dll
 set -euo pipefail
 zip=$1
@@ -12,7 +14,8 @@ fail() { echo "$1"; status=1; }
 
 unzip -q "$zip" -d "$work"
 listing=$(cd "$work" && find . -mindepth 1 | sed 's|^\./||' | sort)
-expected=$(printf '%s\n' INSTALL.txt QAV.dll SHA256SUMS telemetry.md telemetry.schema.json)
+expected=$(printf '%s\n' BUILDINFO.txt CHANGELOG.md INSTALL.txt LICENSE QAV.dll SHA256SUMS \
+  telemetry.md telemetry.schema.json)
 echo "in $zip: $(echo $listing)"
 [ "$listing" = "$expected" ] || fail "the package must hold exactly: $(echo $expected)"
 if [ -f "$work/QAV.dll" ]; then
@@ -21,5 +24,23 @@ fi
 if [ -f "$work/SHA256SUMS" ]; then
   (cd "$work" && sha256sum -c --strict SHA256SUMS) || fail "SHA256SUMS does not verify"
 fi
+source=$(cd "$(dirname "$0")/../.." && pwd)
+for md in "$work"/*.md; do
+  (cd "$work" && SOURCE=$source perl -ne '
+    BEGIN { $/ = undef }
+    my %anchors;
+    for (m{^#+ +(.*)$}mg) { (my $a = lc) =~ s/[^a-z0-9 -]//g; $a =~ tr/ /-/; $anchors{$a} = 1 }
+    while (m{\]\(([^)\s]+)\)}g) {
+      my $target = $1;
+      my ($file, $anchor) = $target =~ m{^([^#]*)#?(.*)$};
+      next if $file =~ m{^[a-z]+:};
+      print "$ARGV: dead link ($target)\n"
+        if ($file ne "" && !-f $file) || ($file eq "" && !$anchors{$anchor});
+    }
+    while (m{`[^`\n]*?([^`\s]+/[^`\s]+)`(?! in the source repository)}g) {
+      print "$ARGV: names $1 as if it were in the zip\n" if -f "$ENV{SOURCE}/$1";
+    }' "$(basename "$md")") > "$work/links"
+  if [ -s "$work/links" ]; then fail "$(cat "$work/links")"; fi
+done
 [ $status -eq 0 ] && echo "package good"
 exit $status

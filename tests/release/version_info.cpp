@@ -57,7 +57,7 @@ int main(int argc, char** argv)
     } strings[] = {
         {L"FileVersion", QAV_FILE_VERSION},   {L"ProductVersion", QAV_FILE_VERSION},
         {L"ProductName", QAV_PRODUCT_NAME},   {L"FileDescription", QAV_DESCRIPTION},
-        {L"OriginalFilename", "QAV.dll"},
+        {L"OriginalFilename", "QAV.dll"},     {L"Comments", "SPDX-License-Identifier: MIT"},
     };
     for (const auto& s : strings) {
         std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + s.name;
