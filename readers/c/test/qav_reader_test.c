@@ -109,7 +109,6 @@ int main(int argc, char **argv)
     }
 
     struct { const char *from, *to, *problem; } refusals[] = {
-        {"{", "hello\n", "not a QAV document: not a JSON object"},
         {"{", "[1]\n", "not a QAV document: not a JSON object"},
         {"\"QAV\"", "\"QAX\"", "not a QAV document: its \"plugin\" is not \"QAV\""},
         {"\"1.0.0\"", "\"2.0.0\"", "a QAV document of version 2.0.0"},

@@ -1,7 +1,7 @@
-// What a reader can get wrong, against fabricated documents, the recordings in
-// docs/recordings, and (with QAV_HOSTSIM and QAV_PLUGIN set) hostsim drives and replays.
+// What a reader can get wrong, against fabricated documents and the recordings in
+// docs/recordings. The command beside real drives: readers/tests/drive.sh.
 import assert from 'node:assert/strict';
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -11,7 +11,6 @@ import { NotQav, Reader, tickMs } from '../qav-reader.js';
 
 const ROOT = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', '..', '..');
 const RECORDINGS = path.join(ROOT, 'docs', 'recordings');
-const { QAV_HOSTSIM: HOSTSIM, QAV_PLUGIN: PLUGIN } = process.env;
 const GONE = 'host gone without a closing document';
 
 const deadPid = () => spawnSync('true').pid;
@@ -89,7 +88,6 @@ test('verdicts', () => {
 test('refusals, and later 1.x versions accepted', () => {
   const good = document(1, 5);
   for (const [data, problem] of [
-    ['hello\n', 'not a QAV document: not a JSON object'],
     ['[1]\n', 'not a QAV document: not a JSON object'],
     [good.replace('"QAV"', '"QAX"'), 'not a QAV document: its "plugin" is not "QAV"'],
     [good.replace('"1.0.0"', '"2.0.0"'), 'a QAV document of version 2.0.0'],
@@ -116,40 +114,4 @@ test('reads only on a change', () => {
   publish(document(1, 6));
   assert.ok(reader.poll());
   assert.deepEqual([reader.reads, reader.documents], [3, 2]);
-});
-
-/** Verdict changes (stale N s as one) and the documents' events while the command runs. */
-async function follow(args, dataDir) {
-  const reader = new Reader(dataDir), verdicts = [];
-  let events = 0, end = null;
-  const host = spawn(HOSTSIM, args, { stdio: 'ignore',
-    env: { ...process.env, XDG_DATA_HOME: path.dirname(dataDir) } });
-  const exited = new Promise((resolve) => host.on('exit', resolve));
-  host.on('exit', () => { end = Date.now() + 500; });
-  while (end === null || Date.now() < end) {
-    if (reader.poll()) events += reader.events;
-    const verdict = reader.doc ? reader.verdict().split(' ')[0] : reader.verdict();
-    if (verdicts.at(-1) !== verdict) verdicts.push(verdict);
-    await new Promise((resolve) => setTimeout(resolve, 5));
-  }
-  assert.equal(await exited, 0);
-  return { verdicts, events, reader };
-}
-
-test('a drive with a freeze and a crash', { skip: !HOSTSIM || !PLUGIN }, async () => {
-  const data = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'qav-')), 'QAV');
-  fs.mkdirSync(data);
-  const scenario = path.join(ROOT, 'readers', 'tests', 'freeze-crash.scenario');
-  const { verdicts, events, reader } = await follow(['--plugin', PLUGIN, scenario], data);
-  assert.deepEqual(verdicts, ['waiting for the plug-in', 'live', 'stale', 'live', 'host']);
-  assert.equal(events, reader.doc.eventSeq);
-});
-
-test('recordings replayed with --restamp', { skip: !HOSTSIM || !PLUGIN }, async () => {
-  for (const [name, last] of [['drive', 'closed'], ['lost-closing', 'host']]) {
-    const data = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'qav-')), 'QAV');
-    const { verdicts } = await follow(['--replay', path.join(RECORDINGS, `${name}.jsonl`),
-                                       '--to', data, '--restamp', '--speed', '4'], data);
-    assert.deepEqual(verdicts, ['waiting for the plug-in', 'live', last], name);
-  }
 });
