@@ -4,6 +4,18 @@
 #include <stdio.h>
 #include <string.h>
 
+/* The event's name as JSON writes it: a control byte never reaches the terminal raw. */
+static void print_event(const char *name)
+{
+    putchar('"');
+    for (; *name != '\0'; name++) {
+        if ((unsigned char)*name < 0x20) printf("\\u%04x", (unsigned)*name);
+        else if (*name == '"' || *name == '\\') printf("\\%c", *name);
+        else putchar(*name);
+    }
+    putchar('"');
+}
+
 int main(int argc, char **argv)
 {
     static qav_reader r;
@@ -17,11 +29,11 @@ int main(int argc, char **argv)
     for (;;) {
         int got = qav_poll(&r);
         if (got == QAV_NEW) {
-            printf("document %lu: pid %lu, written %llu, %s, event %s #%lu (+%lu)\n", r.documents,
+            printf("document %lu: pid %lu, written %llu, %s, event ", r.documents,
                    (unsigned long)r.doc.pid, (unsigned long long)r.doc.written,
-                   r.doc.paused ? "paused" : "running",
-                   r.doc.last_event[0] != '\0' ? r.doc.last_event : "-",
-                   (unsigned long)r.doc.event_seq, (unsigned long)r.events);
+                   r.doc.paused ? "paused" : "running");
+            print_event(r.doc.last_event);
+            printf(" #%lu (+%lu)\n", (unsigned long)r.doc.event_seq, (unsigned long)r.events);
         } else if (got == QAV_REFUSED) {
             printf("refused: %s\n", r.problem);
         }

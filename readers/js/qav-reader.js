@@ -190,7 +190,7 @@ export function main(argv = process.argv.slice(2)) {
         const d = reader.doc;
         console.log(`document ${reader.documents}: pid ${d.pid}, written ${d.written}, ` +
                     `${d.paused ? 'paused' : 'running'}, ` +
-                    `event ${d.lastEvent || '-'} #${d.eventSeq} (+${reader.events})`);
+                    `event ${JSON.stringify(d.lastEvent)} #${d.eventSeq} (+${reader.events})`);
       }
     } catch (e) {
       if (!(e instanceof NotQav)) throw e;

@@ -250,7 +250,8 @@ def main(argv=sys.argv):
                     d = reader.doc
                     print(f"document {reader.documents}: pid {d['pid']}, written {d['written']}, "
                           f"{'paused' if d['paused'] else 'running'}, "
-                          f"event {d['lastEvent'] or '-'} #{d['eventSeq']} (+{reader.events})")
+                          f"event {json.dumps(d['lastEvent'], ensure_ascii=False)} #{d['eventSeq']} "
+                          f"(+{reader.events})")
             except NotQav as refused:
                 print(f"refused: {refused}")
             verdict = reader.verdict()
