@@ -9,8 +9,11 @@
 #include <cstdio>
 
 // Paths are UTF-16 units on Windows and passed through unchanged; the POSIX layers treat
-// each unit as one byte of the native path and turn the '\' separators into '/'.
+// each unit as one byte of the native path, so a '\' in a POSIX folder name stays a '\'.
 typedef wchar_t path_char;
+
+// What the plug-in puts between the names it joins: '\\' on Windows, '/' on POSIX.
+extern const path_char PLATFORM_SEPARATOR;
 
 enum { PLATFORM_PATH_MAX = 260 }; // units, terminator included: the Windows path limit
 

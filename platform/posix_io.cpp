@@ -15,12 +15,14 @@
 
 enum { NATIVE_PATH_MAX = PLATFORM_PATH_MAX * 4 };
 
+const path_char PLATFORM_SEPARATOR = L'/';
+
 bool posix_native_path(const path_char* path, char* out, size_t cap)
 {
     size_t i = 0;
     for (; path[i] != 0; i++) {
         if (i + 1 >= cap || path[i] > 0xFF) return false;
-        out[i] = path[i] == L'\\' ? '/' : (char)path[i];
+        out[i] = (char)path[i];
     }
     out[i] = 0;
     return true;

@@ -5,8 +5,8 @@
 
 #include "platform/platform.h"
 
-// Narrows a plug-in path to a native one: one byte a unit, '\' becoming '/'. False when a
-// unit does not fit a byte or the result does not fit `cap`.
+// Narrows a plug-in path to a native one, one byte a unit. False when a unit does not fit a
+// byte or the result does not fit `cap`.
 bool posix_native_path(const path_char* path, char* out, size_t cap);
 
 // Widens a native path into `out` (PLATFORM_PATH_MAX units). False when it does not fit.

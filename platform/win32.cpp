@@ -9,6 +9,8 @@
 
 #include <stdio.h>
 
+const path_char PLATFORM_SEPARATOR = L'\\';
+
 bool platform_local_appdata(path_char* out)
 {
     // Current path rather than the default one: a user who moved the folder gets the file
