@@ -14,6 +14,9 @@ bool posix_wide_path(const char* path, path_char* out);
 
 bool posix_local_appdata(path_char* out);
 void posix_create_directory(const path_char* path);
+// Creates `path` as a new file for writing, removing whatever was there first (but a
+// directory): the descriptor, or -1 with errno set.
+int posix_create_file(const path_char* path);
 std::FILE* posix_open_write(const path_char* path);
 bool posix_replace(const path_char* from, const path_char* to);
 uint32_t posix_process_id();
