@@ -30,7 +30,7 @@ void platform_create_directory(const path_char* path);
 // Opens `path` for binary writing as a new, empty file; null when it cannot. A stale file
 // there (left by a crash) does not stop the write: POSIX removes whatever is at the path but
 // a directory and creates the file afresh, so that neither a FIFO nor a link can block or
-// redirect the write; Windows truncates a stale file. The
+// redirect the write; Windows truncates a stale file, and removes one left read-only. The
 // stream buffers a whole document (platform/stream_buffer.h): writing one is one write call.
 std::FILE* platform_open_write(const path_char* path);
 
