@@ -7,6 +7,7 @@
 
 #include "output/pacing.h"
 #include "output/snapshot.h"
+#include "platform/data_paths.h"
 #include "platform/platform.h"
 #include "state/handlers.h"
 #include "state/telemetry_state.h"
@@ -61,23 +62,6 @@ host_result_t register_rows(const RegistrationRow* rows, size_t count, uint32_t 
     return HOST_RESULT_OK;
 }
 
-// Appends the ASCII `suffix` to `base` into `out`. False, leaving `out` unusable, when the
-// result would not fit the Windows path limit: a cut path would write somewhere else.
-static bool path_join(path_char* out, const path_char* base, const char* suffix)
-{
-    size_t n = 0;
-    for (; base[n] != 0; n++) {
-        if (n + 1 >= PLATFORM_PATH_MAX) return false;
-        out[n] = base[n];
-    }
-    for (size_t i = 0; suffix[i] != 0; i++, n++) {
-        if (n + 1 >= PLATFORM_PATH_MAX) return false;
-        out[n] = (path_char)suffix[i];
-    }
-    out[n] = 0;
-    return true;
-}
-
 extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
                                                         const HostInitParams* params)
 {
@@ -93,19 +77,14 @@ extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
     g_state.paused = 1; // paused until the host reports that the simulation started
 
     path_char appdata[PLATFORM_PATH_MAX];
-    path_char folder[PLATFORM_PATH_MAX];
-    path_char temp[PLATFORM_PATH_MAX];
-    path_char final[PLATFORM_PATH_MAX];
-    if (!platform_local_appdata(appdata)) return HOST_RESULT_GENERIC_ERROR;
-    if (!path_join(folder, appdata, "\\QAV") ||
-        !path_join(temp, appdata, "\\QAV\\telemetry.json.tmp") ||
-        !path_join(final, appdata, "\\QAV\\telemetry.json")) {
+    DataPaths paths;
+    if (!platform_local_appdata(appdata) || !data_paths(appdata, &paths)) {
         return HOST_RESULT_GENERIC_ERROR;
     }
-    platform_create_directory(folder);
+    platform_create_directory(paths.folder);
     for (size_t i = 0; i < PLATFORM_PATH_MAX; i++) {
-        g_state.tempPath[i] = temp[i];
-        g_state.finalPath[i] = final[i];
+        g_state.tempPath[i] = paths.temp[i];
+        g_state.finalPath[i] = paths.final[i];
     }
 
     host_result_t result = register_rows(
