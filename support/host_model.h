@@ -4,9 +4,8 @@
 // channel values through the registered callbacks. Like a real host it refuses what it does not
 // offer (answering -7): registrations outside initialization, events its interface version
 // does not have, unknown channels, a channel asked for in another value type or with an index,
-// anything registered twice. A test that needs another host configures this one: `lenient`
-// accepts every registration, `refuse_event` and `refuse_channel` refuse one that a real host
-// would accept.
+// anything registered twice. A test that needs another host configures this one:
+// `refuse_event` and `refuse_channel` refuse one that a real host would accept.
 #ifndef QAV_SUPPORT_HOST_MODEL_H
 #define QAV_SUPPORT_HOST_MODEL_H
 
@@ -27,7 +26,6 @@ struct HostRegistration {
 
 struct HostModel {
     // How the host behaves.
-    bool lenient = false;        // accept any registration at any time
     uint32_t refuse_event = 0;   // an event number to refuse, 0 for none
     std::string refuse_channel;  // a channel name to refuse
     bool with_log = true;        // hand the plug-in a log function
