@@ -430,6 +430,7 @@ int main(int argc, char** argv)
         if (naive_render(g_state, 4242, 99) != rendered(4242, 99)) {
             fprintf(stderr, "qav_bench: the straightforward writer renders the %s document "
                             "differently\n", g_docs[which].name);
+            return 1;
         }
         benchmark::AddCustomContext(std::string(g_docs[which].name) + " document bytes",
                                     std::to_string(g_rendered[which].size()));

@@ -13,8 +13,6 @@
 
 #include <cstddef>
 
-static const char LOAD_MESSAGE[] =
-    "[QAV] " QAV_DESCRIPTION " " QAV_VERSION " loaded - press CTRL+G for the QAV overlay";
 static const char CORE_REFUSED_MESSAGE[] = "[QAV] could not register core events";
 
 // The host registrations QAV makes at initialization, as data: one row per event or channel,
@@ -128,7 +126,7 @@ extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
         REGISTRATIONS, sizeof REGISTRATIONS / sizeof REGISTRATIONS[0], version, params);
     if (result != HOST_RESULT_OK) return result;
 
-    log_message(LOAD_MESSAGE);
+    log_message(QAV_LOAD_MESSAGE);
     (void)write_snapshot_retrying(); // unpaced; a failure shows only as a missing document
     return HOST_RESULT_OK;
 }

@@ -1,10 +1,10 @@
 // Initialization and shutdown through the exports, as the host calls them.
+#include "plugin/version.h"
 #include "tests/unit/fixture.h"
 
 #include <sys/stat.h>
 
-static const char LOAD_LOG[] =
-    "0:[QAV] Qavelin telemetry plugin 1.0.0 loaded - press CTRL+G for the QAV overlay";
+static const char LOAD_LOG[] = "0:" QAV_LOAD_MESSAGE;
 static const char REFUSED_LOG[] = "0:[QAV] could not register core events";
 
 using LifecycleTest = PluginTest;
@@ -60,7 +60,7 @@ TEST_F(LifecycleTest, InitWritesThePausedDocumentAndShutdownTheClosingOne)
     EXPECT_EQ(host.logs, std::vector<std::string>{LOAD_LOG});
     EXPECT_STREQ(g_state.game, "a-very-long-gam");
     EXPECT_EQ(document(),
-              "{\"plugin\":\"QAV\",\"version\":\"1.0.0\",\"pid\":4242,\"written\":5000,"
+              "{\"plugin\":\"QAV\",\"version\":\"" QAV_VERSION "\",\"pid\":4242,\"written\":5000,"
               "\"game\":\"a-very-long-gam\",\"gameVersion\":\"1.18\",\"paused\":true,\"gameTime\":0,"
               "\"position\":{\"x\":0.00,\"y\":0.00,\"z\":0.00},\"speed\":0.00,\"job\":null,"
               "\"lastEvent\":\"\",\"eventSeq\":0}\n");
