@@ -88,32 +88,6 @@ protected:
     std::string good;
 };
 
-TEST_F(WriteTest, FailuresKeepThePreviousDocument)
-{
-    const struct {
-        const char* name;
-        int failing_call;
-        int err;
-        bool temp_left;
-    } cases[] = {
-        {"temporary file cannot be created", 1, EACCES, false},
-        {"disk full", 2, ENOSPC, true},
-        {"replace refused", REPLACE_CALL, EACCES, true},
-    };
-    for (const auto& c : cases) {
-        std::remove(temp_path.c_str());
-        test_platform_arm_fault(c.failing_call, FAULT_PERSISTENT, c.err, nullptr);
-        EXPECT_FALSE(write_snapshot()) << c.name;
-        test_platform_clear_fault();
-        EXPECT_EQ(document(), good) << c.name;
-        EXPECT_EQ(file_exists(temp_path), c.temp_left) << c.name;
-    }
-    // Once the fault clears, the next write publishes the current state.
-    EXPECT_TRUE(write_snapshot());
-    EXPECT_NE(document().find("\"paused\":false"), std::string::npos);
-    EXPECT_FALSE(file_exists(temp_path));
-}
-
 TEST_F(WriteTest, StateChangesRetryTheRenameWithinTheBound)
 {
     const struct {
