@@ -10,7 +10,7 @@ HostModel* g_host_model = nullptr;
 static void tell(const char* source, const std::string& text)
 {
     HostModel* h = g_host_model;
-    if (h->watcher != nullptr) h->watcher(h->watcher_context, source, text);
+    if (h->listener != nullptr) h->listener(h->listener_context, source, text);
 }
 
 static host_result_t refuse(const std::string& what)

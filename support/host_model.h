@@ -30,8 +30,8 @@ struct HostModel {
     std::string refuse_channel;  // a channel name to refuse
     bool with_log = true;        // hand the plug-in a log function
     // Told of every log line ("host log") and every refusal ("host") as it happens.
-    void (*watcher)(void* context, const char* source, const std::string& text) = nullptr;
-    void* watcher_context = nullptr;
+    void (*listener)(void* context, const char* source, const std::string& text) = nullptr;
+    void* listener_context = nullptr;
 
     // What happened.
     uint32_t version = 0;     // the interface version of the last initialization
