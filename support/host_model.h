@@ -1,11 +1,11 @@
 // The host as the plug-in meets it, for every program that loads QAV: the unit tests, the DLL
-// tests, the stress test, the benchmarks and hostsim. It hands over the initialization record
-// in the host's layout, keeps what the plug-in registers and logs, and delivers events and
-// channel values through the registered callbacks. Like a real host it refuses what it does not
-// offer (answering -7): registrations outside initialization, events its interface version
-// does not have, unknown channels, a channel asked for in another value type or with an index,
-// anything registered twice. A test that needs another host configures this one:
-// `refuse_event` and `refuse_channel` refuse one that a real host would accept.
+// tests, the stress test, the fuzzer, the benchmarks and hostsim. It hands over the
+// initialization record in the host's layout, keeps what the plug-in registers and logs, and
+// delivers events and channel values through the registered callbacks. Like a real host it
+// refuses what it does not offer (answering -7): registrations outside initialization, events
+// its interface version does not have, unknown channels, a channel asked for in another value
+// type or with an index, anything registered twice. A test that needs another host configures
+// this one: `refuse_event` and `refuse_channel` refuse one that a real host would accept.
 #ifndef QAV_SUPPORT_HOST_MODEL_H
 #define QAV_SUPPORT_HOST_MODEL_H
 
