@@ -2,7 +2,6 @@
 // order in which initialization sets the plug-in up. Everything after initialization happens
 // in the handlers the host calls back.
 #include "plugin/exports.h"
-#include "plugin/registration.h"
 #include "plugin/version.h"
 
 #include "output/pacing.h"
@@ -11,10 +10,24 @@
 #include "platform/platform.h"
 #include "state/handlers.h"
 #include "state/telemetry_state.h"
+#include "state/vocabulary.h"
 
-static const char LOAD_MESSAGE[] =
-    "[QAV] " QAV_DESCRIPTION " " QAV_VERSION " loaded - press CTRL+G for the QAV overlay";
+#include <cstddef>
+
 static const char CORE_REFUSED_MESSAGE[] = "[QAV] could not register core events";
+
+// The host registrations QAV makes at initialization, as data: one row per event or channel,
+// registered in table order. The first core row the host refuses stops initialization
+// (rows registered before it stay registered; no later row is asked for). Optional rows are
+// asked for and their refusals ignored: the plug-in runs on without that input.
+struct RegistrationRow {
+    bool core;                     // a refusal fails initialization
+    bool needs_1_01;               // only asked for from interface 1.01 on
+    uint32_t event;                // event rows: the event number
+    HostEventCallback on_event;    // event rows: the handler; null for a channel row
+    const VocabularyRow* channel;  // channel rows: the channel's name and value type
+    HostChannelCallback on_channel;
+};
 
 #define CORE_EVENT(event, handler) {true, false, event, handler, NULL, NULL}
 #define EVENT(event, needs_1_01, handler) {false, needs_1_01, event, handler, NULL, NULL}
@@ -38,8 +51,9 @@ static void log_message(const char* message)
     if (g_state.log != NULL) g_state.log(HOST_LOG_MESSAGE, message);
 }
 
-host_result_t register_rows(const RegistrationRow* rows, size_t count, uint32_t version,
-                            const HostInitParams* params)
+// HOST_RESULT_OK, or HOST_RESULT_GENERIC_ERROR after logging when a core row was refused.
+static host_result_t register_rows(const RegistrationRow* rows, size_t count, uint32_t version,
+                                   const HostInitParams* params)
 {
     for (size_t i = 0; i < count; i++) {
         const RegistrationRow* row = &rows[i];
@@ -91,7 +105,7 @@ extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
         REGISTRATIONS, sizeof REGISTRATIONS / sizeof REGISTRATIONS[0], version, params);
     if (result != HOST_RESULT_OK) return result;
 
-    log_message(LOAD_MESSAGE);
+    log_message(QAV_LOAD_MESSAGE);
     (void)write_snapshot_retrying(); // unpaced; a failure shows only as a missing document
     return HOST_RESULT_OK;
 }
