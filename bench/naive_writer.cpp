@@ -1,4 +1,5 @@
 #include "bench/naive_writer.h"
+#include "plugin/version.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -29,10 +30,11 @@ std::string naive_render(const TelemetryState& s, uint32_t pid, uint64_t tick)
 {
     std::ostringstream o;
     o << std::fixed << std::setprecision(2);
-    o << "{\"plugin\":\"QAV\",\"version\":\"1.0.0\",\"pid\":" << pid << ",\"written\":" << tick
-      << ",\"game\":" << naive_escape(s.game) << ",\"gameVersion\":\"" << (s.gameVersion >> 16)
-      << "." << (s.gameVersion & 0xFFFF) << "\",\"paused\":" << (s.paused ? "true" : "false")
-      << ",\"gameTime\":" << s.gameTime << ",\"position\":{\"x\":" << s.position.x
+    o << "{\"plugin\":\"QAV\",\"version\":\"" QAV_VERSION "\",\"pid\":" << pid
+      << ",\"written\":" << tick << ",\"game\":" << naive_escape(s.game)
+      << ",\"gameVersion\":\"" << (s.gameVersion >> 16) << "." << (s.gameVersion & 0xFFFF)
+      << "\",\"paused\":" << (s.paused ? "true" : "false") << ",\"gameTime\":" << s.gameTime
+      << ",\"position\":{\"x\":" << s.position.x
       << ",\"y\":" << s.position.y << ",\"z\":" << s.position.z << "},\"speed\":" << s.speed;
     if (s.hasJob) {
         o << ",\"job\":{\"cargo\":" << naive_escape(s.cargo)

@@ -12,7 +12,6 @@
 #include "output/snapshot.h"
 #include "platform/platform.h"
 #include "plugin/exports.h"
-#include "state/handlers.h"
 #include "state/telemetry_state.h"
 #include "state/vocabulary.h"
 #include "support/figures.h"
@@ -83,9 +82,15 @@ static void count_allocations(benchmark::State& st, const AllocCounts& before)
 
 // ---- Every frame and every channel update ----
 
+// The handlers the plug-in registered with the host, as the host calls them.
+static HostEventCallback event_handler(uint32_t event)
+{
+    return g_host.find_event(event)->on_event;
+}
+
 static void bm_frame_end_idle(benchmark::State& st)
 {
-    HostEventCallback volatile handler = on_frame_end;
+    HostEventCallback volatile handler = event_handler(HOST_EVENT_FRAME_END);
     // Just written: the next second of frame ends only read the clock and compare.
     g_state.steady = 1;
     g_state.lastWriteTick = platform_tick_ms();
@@ -97,13 +102,10 @@ static void bm_tick(benchmark::State& st)
     for (auto _ : st) benchmark::DoNotOptimize(platform_tick_ms());
 }
 
-// The channel handlers, in the order of HOST_CHANNELS.
-static const HostChannelCallback CHANNEL_HANDLERS[CHANNEL_COUNT] = {
-    on_game_time, on_truck_placement, on_truck_speed};
-
 static void bm_channel(benchmark::State& st, int channel)
 {
-    HostChannelCallback volatile handler = CHANNEL_HANDLERS[channel];
+    HostChannelCallback volatile handler =
+        g_host.find_channel(HOST_CHANNELS[channel].host_name)->on_channel;
     const HostValue* value = &g_docs[BENCH_TYPICAL].channels[channel];
     for (auto _ : st) handler("channel", HOST_NO_INDEX, value, nullptr);
 }
@@ -112,14 +114,14 @@ static void bm_channel(benchmark::State& st, int channel)
 
 static void bm_configuration(benchmark::State& st, int which)
 {
-    HostEventCallback volatile handler = on_configuration;
+    HostEventCallback volatile handler = event_handler(HOST_EVENT_CONFIGURATION);
     HostConfiguration job = {"job", g_docs[which].job};
     for (auto _ : st) handler(HOST_EVENT_CONFIGURATION, &job, nullptr);
 }
 
 static void bm_gameplay(benchmark::State& st, int which)
 {
-    HostEventCallback volatile handler = on_gameplay_event;
+    HostEventCallback volatile handler = event_handler(HOST_EVENT_GAMEPLAY);
     for (auto _ : st) handler(HOST_EVENT_GAMEPLAY, &g_docs[which].gameplay, nullptr);
 }
 
@@ -428,6 +430,7 @@ int main(int argc, char** argv)
         if (naive_render(g_state, 4242, 99) != rendered(4242, 99)) {
             fprintf(stderr, "qav_bench: the straightforward writer renders the %s document "
                             "differently\n", g_docs[which].name);
+            return 1;
         }
         benchmark::AddCustomContext(std::string(g_docs[which].name) + " document bytes",
                                     std::to_string(g_rendered[which].size()));

@@ -8,8 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The host calls plug-ins with its own calling convention. On x86-64 Windows there is only
-// one, but naming it keeps a Visual Studio build and the 32-bit headers honest.
+// The host declares every function it calls, and every one it hands over, with this calling
+// convention. x86-64 Windows has only one, so it changes no code; it marks the functions that
+// cross the boundary and keeps their types word for word those of the host's declarations.
 #if defined(_WIN32)
 #define QAV_HOSTAPI __stdcall
 #else

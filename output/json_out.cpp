@@ -8,14 +8,12 @@ void json_begin(JsonOut* out, std::FILE* file)
 {
     out->file = file;
     out->used = 0;
-    out->failed = false;
 }
 
+// A short write leaves its mark in the stream's own error flag, which json_end reads.
 static void json_flush(JsonOut* out)
 {
-    if (out->used != 0 && std::fwrite(out->buf, 1, out->used, out->file) != out->used) {
-        out->failed = true;
-    }
+    if (out->used != 0) (void)std::fwrite(out->buf, 1, out->used, out->file);
     out->used = 0;
 }
 
@@ -141,6 +139,5 @@ void json_fixed(JsonOut* out, double value, int decimals)
 bool json_end(JsonOut* out)
 {
     json_flush(out);
-    if (std::fflush(out->file) != 0) out->failed = true;
-    return !out->failed && !std::ferror(out->file);
+    return std::fflush(out->file) == 0 && !std::ferror(out->file);
 }

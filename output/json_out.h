@@ -12,7 +12,6 @@
 struct JsonOut {
     std::FILE* file;
     size_t used;   // bytes staged in buf
-    bool failed;   // a write to the stream came up short
     char buf[512];
 };
 

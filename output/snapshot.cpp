@@ -110,7 +110,7 @@ static bool write_temp_document()
     bool complete = json_end(&out);
     // A close that fails may have lost the last bytes: such a document must not replace
     // the previous one. The incomplete temporary file is harmless; the next write
-    // truncates it.
+    // replaces it.
     if (std::fclose(file) != 0) complete = false;
     return complete;
 }

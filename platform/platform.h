@@ -9,8 +9,11 @@
 #include <cstdio>
 
 // Paths are UTF-16 units on Windows and passed through unchanged; the POSIX layers treat
-// each unit as one byte of the native path and turn the '\' separators into '/'.
+// each unit as one byte of the native path, so a '\' in a POSIX folder name stays a '\'.
 typedef wchar_t path_char;
+
+// What the plug-in puts between the names it joins: '\\' on Windows, '/' on POSIX.
+extern const path_char PLATFORM_SEPARATOR;
 
 enum { PLATFORM_PATH_MAX = 260 }; // units, terminator included: the Windows path limit
 
@@ -19,10 +22,15 @@ enum { PLATFORM_PATH_MAX = 260 }; // units, terminator included: the Windows pat
 bool platform_local_appdata(path_char* out);
 
 // Creates one directory. The result is deliberately not reported: an existing folder is the
-// normal case, and any other failure shows up as snapshots that cannot be written.
+// normal case, and any other failure shows up as snapshots that cannot be written. On POSIX
+// a missing data folder and its missing parents are created too, private to the user (0700),
+// as the XDG rules ask of a program that writes there.
 void platform_create_directory(const path_char* path);
 
-// Opens a file for binary writing, creating or truncating it; null when it cannot. The
+// Opens `path` for binary writing as a new, empty file; null when it cannot. A stale file
+// there (left by a crash) does not stop the write: POSIX removes whatever is at the path but
+// a directory and creates the file afresh, so that neither a FIFO nor a link can block or
+// redirect the write; Windows truncates a stale file, and removes one left read-only. The
 // stream buffers a whole document (platform/stream_buffer.h): writing one is one write call.
 std::FILE* platform_open_write(const path_char* path);
 

@@ -4,7 +4,10 @@
 #include "platform/posix_io.h"
 #include "platform/stream_buffer.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,12 +18,14 @@
 
 enum { NATIVE_PATH_MAX = PLATFORM_PATH_MAX * 4 };
 
+const path_char PLATFORM_SEPARATOR = L'/';
+
 bool posix_native_path(const path_char* path, char* out, size_t cap)
 {
     size_t i = 0;
     for (; path[i] != 0; i++) {
         if (i + 1 >= cap || path[i] > 0xFF) return false;
-        out[i] = path[i] == L'\\' ? '/' : (char)path[i];
+        out[i] = (char)path[i];
     }
     out[i] = 0;
     return true;
@@ -52,14 +57,45 @@ bool posix_local_appdata(path_char* out)
 void posix_create_directory(const path_char* path)
 {
     char native[NATIVE_PATH_MAX];
-    if (posix_native_path(path, native, sizeof native)) (void)mkdir(native, 0777);
+    if (!posix_native_path(path, native, sizeof native)) return;
+    if (mkdir(native, 0777) == 0 || errno != ENOENT) return;
+    // The data folder is missing, as on an account that never ran a program that keeps data:
+    // it and its missing parents are made private to the user, then the folder itself.
+    for (char* slash = strchr(native + 1, '/'); slash != NULL; slash = strchr(slash + 1, '/')) {
+        *slash = 0;
+        (void)mkdir(native, 0700);
+        *slash = '/';
+    }
+    (void)mkdir(native, 0777);
+}
+
+// O_CREAT | O_EXCL opens nothing that exists, not even through a link, so the open can
+// neither block on a FIFO nor write where a link points; O_NOFOLLOW and O_NONBLOCK guard
+// against the same two once more.
+static int create_new(const char* native)
+{
+    return open(native, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+}
+
+int posix_create_file(const path_char* path)
+{
+    char native[NATIVE_PATH_MAX];
+    if (!posix_native_path(path, native, sizeof native)) return -1;
+    // The last write's rename took the file away, so the first try is the normal case; only
+    // something left behind costs a removal and a second try. Whatever appears in between is
+    // refused by the create again, never written through.
+    int fd = create_new(native);
+    if (fd < 0 && errno == EEXIST && unlink(native) == 0) fd = create_new(native);
+    return fd;
 }
 
 std::FILE* posix_open_write(const path_char* path)
 {
-    char native[NATIVE_PATH_MAX];
-    if (!posix_native_path(path, native, sizeof native)) return NULL;
-    return use_document_buffer(fopen(native, "wb"));
+    int fd = posix_create_file(path);
+    if (fd < 0) return NULL;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == NULL) close(fd);
+    return use_document_buffer(file);
 }
 
 bool posix_replace(const path_char* from, const path_char* to)

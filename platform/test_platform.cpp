@@ -4,7 +4,6 @@
 #include "platform/stream_buffer.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <stdint.h>
 #include <unistd.h>
 
@@ -112,9 +111,7 @@ std::FILE* platform_open_write(const path_char* path)
     refuse_empty_path(path);
     g_test_platform.opens++;
     if (io_call_fails()) return NULL;
-    char native[PLATFORM_PATH_MAX * 4];
-    if (!posix_native_path(path, native, sizeof native)) return NULL;
-    int fd = open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = posix_create_file(path);
     if (fd < 0) return NULL;
     cookie_io_functions_t io = {NULL, stepped_write, NULL, stepped_close};
     std::FILE* f = fopencookie((void*)(intptr_t)fd, "wb", io);

@@ -9,6 +9,8 @@
 
 #include <stdio.h>
 
+const path_char PLATFORM_SEPARATOR = L'\\';
+
 bool platform_local_appdata(path_char* out)
 {
     // Current path rather than the default one: a user who moved the folder gets the file
@@ -22,9 +24,23 @@ void platform_create_directory(const path_char* path)
     (void)CreateDirectoryW(path, NULL);
 }
 
+// A temporary file that a crash left read-only would refuse every write of the session. Asked
+// only after an open failed, so the normal write pays nothing for it.
+static bool remove_read_only(const path_char* path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        return false;
+    }
+    return SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL) && DeleteFileW(path);
+}
+
 std::FILE* platform_open_write(const path_char* path)
 {
-    return use_document_buffer(_wfopen(path, L"wb"));
+    std::FILE* file = _wfopen(path, L"wb");
+    if (file == NULL && remove_read_only(path)) file = _wfopen(path, L"wb");
+    return use_document_buffer(file);
 }
 
 bool platform_replace(const path_char* from, const path_char* to)

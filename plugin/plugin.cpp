@@ -2,18 +2,32 @@
 // order in which initialization sets the plug-in up. Everything after initialization happens
 // in the handlers the host calls back.
 #include "plugin/exports.h"
-#include "plugin/registration.h"
 #include "plugin/version.h"
 
 #include "output/pacing.h"
 #include "output/snapshot.h"
+#include "platform/data_paths.h"
 #include "platform/platform.h"
 #include "state/handlers.h"
 #include "state/telemetry_state.h"
+#include "state/vocabulary.h"
 
-static const char LOAD_MESSAGE[] =
-    "[QAV] " QAV_DESCRIPTION " " QAV_VERSION " loaded - press CTRL+G for the QAV overlay";
+#include <cstddef>
+
 static const char CORE_REFUSED_MESSAGE[] = "[QAV] could not register core events";
+
+// The host registrations QAV makes at initialization, as data: one row per event or channel,
+// registered in table order. The first core row the host refuses stops initialization
+// (rows registered before it stay registered; no later row is asked for). Optional rows are
+// asked for and their refusals ignored: the plug-in runs on without that input.
+struct RegistrationRow {
+    bool core;                     // a refusal fails initialization
+    bool needs_1_01;               // only asked for from interface 1.01 on
+    uint32_t event;                // event rows: the event number
+    HostEventCallback on_event;    // event rows: the handler; null for a channel row
+    const VocabularyRow* channel;  // channel rows: the channel's name and value type
+    HostChannelCallback on_channel;
+};
 
 #define CORE_EVENT(event, handler) {true, false, event, handler, NULL, NULL}
 #define EVENT(event, needs_1_01, handler) {false, needs_1_01, event, handler, NULL, NULL}
@@ -37,8 +51,9 @@ static void log_message(const char* message)
     if (g_state.log != NULL) g_state.log(HOST_LOG_MESSAGE, message);
 }
 
-host_result_t register_rows(const RegistrationRow* rows, size_t count, uint32_t version,
-                            const HostInitParams* params)
+// HOST_RESULT_OK, or HOST_RESULT_GENERIC_ERROR after logging when a core row was refused.
+static host_result_t register_rows(const RegistrationRow* rows, size_t count, uint32_t version,
+                                   const HostInitParams* params)
 {
     for (size_t i = 0; i < count; i++) {
         const RegistrationRow* row = &rows[i];
@@ -61,23 +76,6 @@ host_result_t register_rows(const RegistrationRow* rows, size_t count, uint32_t 
     return HOST_RESULT_OK;
 }
 
-// Appends the ASCII `suffix` to `base` into `out`. False, leaving `out` unusable, when the
-// result would not fit the Windows path limit: a cut path would write somewhere else.
-static bool path_join(path_char* out, const path_char* base, const char* suffix)
-{
-    size_t n = 0;
-    for (; base[n] != 0; n++) {
-        if (n + 1 >= PLATFORM_PATH_MAX) return false;
-        out[n] = base[n];
-    }
-    for (size_t i = 0; suffix[i] != 0; i++, n++) {
-        if (n + 1 >= PLATFORM_PATH_MAX) return false;
-        out[n] = (path_char)suffix[i];
-    }
-    out[n] = 0;
-    return true;
-}
-
 extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
                                                         const HostInitParams* params)
 {
@@ -93,26 +91,21 @@ extern "C" host_result_t QAV_HOSTAPI scs_telemetry_init(uint32_t version,
     g_state.paused = 1; // paused until the host reports that the simulation started
 
     path_char appdata[PLATFORM_PATH_MAX];
-    path_char folder[PLATFORM_PATH_MAX];
-    path_char temp[PLATFORM_PATH_MAX];
-    path_char final[PLATFORM_PATH_MAX];
-    if (!platform_local_appdata(appdata)) return HOST_RESULT_GENERIC_ERROR;
-    if (!path_join(folder, appdata, "\\QAV") ||
-        !path_join(temp, appdata, "\\QAV\\telemetry.json.tmp") ||
-        !path_join(final, appdata, "\\QAV\\telemetry.json")) {
+    DataPaths paths;
+    if (!platform_local_appdata(appdata) || !data_paths(appdata, &paths)) {
         return HOST_RESULT_GENERIC_ERROR;
     }
-    platform_create_directory(folder);
+    platform_create_directory(paths.folder);
     for (size_t i = 0; i < PLATFORM_PATH_MAX; i++) {
-        g_state.tempPath[i] = temp[i];
-        g_state.finalPath[i] = final[i];
+        g_state.tempPath[i] = paths.temp[i];
+        g_state.finalPath[i] = paths.final[i];
     }
 
     host_result_t result = register_rows(
         REGISTRATIONS, sizeof REGISTRATIONS / sizeof REGISTRATIONS[0], version, params);
     if (result != HOST_RESULT_OK) return result;
 
-    log_message(LOAD_MESSAGE);
+    log_message(QAV_LOAD_MESSAGE);
     (void)write_snapshot_retrying(); // unpaced; a failure shows only as a missing document
     return HOST_RESULT_OK;
 }

@@ -8,15 +8,6 @@
 
 #include <cstring>
 
-// The attribute's row, when both its name and its value type match one.
-static const VocabularyRow* job_row(const HostNamedValue* attr)
-{
-    for (const VocabularyRow& row : JOB_ATTRIBUTES) {
-        if (attr->value.type == row.type && std::strcmp(attr->name, row.host_name) == 0) return &row;
-    }
-    return NULL;
-}
-
 void QAV_HOSTAPI on_configuration(uint32_t event, const void* info, void* context)
 {
     (void)event;
@@ -40,8 +31,8 @@ void QAV_HOSTAPI on_configuration(uint32_t event, const void* info, void* contex
     // Nothing is cleared first: an attribute the new job leaves out keeps its earlier value,
     // and a name given twice ends with the later entry.
     for (; attr->name != NULL; attr++) {
-        const VocabularyRow* row = job_row(attr);
-        if (row != NULL) store_value(&g_state, row, &attr->value);
+        const VocabularyRow* row = vocabulary_find(JOB_ATTRIBUTES, JOB_ATTRIBUTE_COUNT, attr->name);
+        if (row != NULL && row->type == attr->value.type) store_value(&g_state, row, &attr->value);
     }
     g_state.hasJob = 1;
     g_state.steady = 0;

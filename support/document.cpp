@@ -174,3 +174,9 @@ std::string document_problem(const std::string& bytes, DocumentView* view)
     view->eventSeq = doc["eventSeq"].get<uint32_t>();
     return "";
 }
+
+uint64_t document_written(const std::string& bytes)
+{
+    DocumentView view;
+    return document_problem(bytes, &view).empty() ? view.written : 0;
+}

@@ -25,4 +25,7 @@ struct DocumentView {
 // otherwise what is wrong with it.
 std::string document_problem(const std::string& bytes, DocumentView* view = nullptr);
 
+// The `written` member of a valid document, 0 for anything else.
+uint64_t document_written(const std::string& bytes);
+
 #endif

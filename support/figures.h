@@ -1,4 +1,4 @@
-// The few statistics the programs that measure print: hostsim's summary and the benchmarks.
+// The median the programs that measure print: hostsim's summary and both benchmarks.
 #ifndef QAV_SUPPORT_FIGURES_H
 #define QAV_SUPPORT_FIGURES_H
 

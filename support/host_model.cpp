@@ -10,7 +10,7 @@ HostModel* g_host_model = nullptr;
 static void tell(const char* source, const std::string& text)
 {
     HostModel* h = g_host_model;
-    if (h->watcher != nullptr) h->watcher(h->watcher_context, source, text);
+    if (h->listener != nullptr) h->listener(h->listener_context, source, text);
 }
 
 static host_result_t refuse(const std::string& what)
@@ -40,8 +40,8 @@ static host_result_t QAV_HOSTAPI model_register_event(uint32_t event, HostEventC
     HostModel* h = g_host_model;
     std::string what = "event " + std::to_string(event);
     if (h->refuse_event != 0 && event == h->refuse_event) return refuse(what);
-    if (!h->lenient && (!h->registering || !offers_event(event, h->version) ||
-                        callback == nullptr || h->find_event(event) != nullptr)) {
+    if (!h->registering || !offers_event(event, h->version) || callback == nullptr ||
+        h->find_event(event) != nullptr) {
         return refuse(what);
     }
     h->registrations.push_back({false, event, "", 0, 0, 0, callback, nullptr, context});
@@ -59,12 +59,10 @@ static host_result_t QAV_HOSTAPI model_register_channel(const char* name, uint32
     if (name == nullptr || (!h->refuse_channel.empty() && h->refuse_channel == name)) {
         return refuse(what);
     }
-    if (!h->lenient) {
-        const VocabularyRow* row = vocabulary_find(HOST_CHANNELS, CHANNEL_COUNT, name);
-        if (!h->registering || row == nullptr || row->type != type || index != HOST_NO_INDEX ||
-            callback == nullptr || h->find_channel(name) != nullptr) {
-            return refuse(what);
-        }
+    const VocabularyRow* row = vocabulary_find(HOST_CHANNELS, CHANNEL_COUNT, name);
+    if (!h->registering || row == nullptr || row->type != type || index != HOST_NO_INDEX ||
+        callback == nullptr || h->find_channel(name) != nullptr) {
+        return refuse(what);
     }
     h->registrations.push_back({true, 0, name, index, type, flags, nullptr, callback, context});
     return HOST_RESULT_OK;

@@ -1,12 +1,11 @@
 // The host as the plug-in meets it, for every program that loads QAV: the unit tests, the DLL
-// tests, the stress test, the benchmarks and hostsim. It hands over the initialization record
-// in the host's layout, keeps what the plug-in registers and logs, and delivers events and
-// channel values through the registered callbacks. Like a real host it refuses what it does not
-// offer (answering -7): registrations outside initialization, events its interface version
-// does not have, unknown channels, a channel asked for in another value type or with an index,
-// anything registered twice. A test that needs another host configures this one: `lenient`
-// accepts every registration, `refuse_event` and `refuse_channel` refuse one that a real host
-// would accept.
+// tests, the stress test, the fuzzer, the benchmarks and hostsim. It hands over the
+// initialization record in the host's layout, keeps what the plug-in registers and logs, and
+// delivers events and channel values through the registered callbacks. Like a real host it
+// refuses what it does not offer (answering -7): registrations outside initialization, events
+// its interface version does not have, unknown channels, a channel asked for in another value
+// type or with an index, anything registered twice. A test that needs another host configures
+// this one: `refuse_event` and `refuse_channel` refuse one that a real host would accept.
 #ifndef QAV_SUPPORT_HOST_MODEL_H
 #define QAV_SUPPORT_HOST_MODEL_H
 
@@ -27,13 +26,12 @@ struct HostRegistration {
 
 struct HostModel {
     // How the host behaves.
-    bool lenient = false;        // accept any registration at any time
     uint32_t refuse_event = 0;   // an event number to refuse, 0 for none
     std::string refuse_channel;  // a channel name to refuse
     bool with_log = true;        // hand the plug-in a log function
     // Told of every log line ("host log") and every refusal ("host") as it happens.
-    void (*watcher)(void* context, const char* source, const std::string& text) = nullptr;
-    void* watcher_context = nullptr;
+    void (*listener)(void* context, const char* source, const std::string& text) = nullptr;
+    void* listener_context = nullptr;
 
     // What happened.
     uint32_t version = 0;     // the interface version of the last initialization

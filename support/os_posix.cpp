@@ -1,6 +1,7 @@
 // The simulator's POSIX side, for the native build against libQAV.so.
 #include "support/os.h"
 
+#include "platform/data_paths.h"
 #include "platform/posix_io.h"
 
 #include <dlfcn.h>
@@ -60,13 +61,15 @@ std::FILE* os_open_write(const std::string& path) { return std::fopen(path.c_str
 
 std::string os_telemetry_path()
 {
-    // The plug-in's own rule for its data folder, so both look in the same place.
+    // The plug-in's own rule for its data folder and names, so both look in the same place.
     path_char appdata[PLATFORM_PATH_MAX];
+    DataPaths paths;
     char native[PLATFORM_PATH_MAX * 4];
-    if (!posix_local_appdata(appdata) || !posix_native_path(appdata, native, sizeof native)) {
+    if (!posix_local_appdata(appdata) || !data_paths(appdata, &paths) ||
+        !posix_native_path(paths.final, native, sizeof native)) {
         return "";
     }
-    return std::string(native) + "/QAV/telemetry.json";
+    return native;
 }
 
 std::string os_default_plugin()

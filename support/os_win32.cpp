@@ -1,6 +1,7 @@
 // The simulator's Windows side. Threads, the lock and the clock are plain Win32.
 #include "support/os.h"
 
+#include "platform/data_paths.h"
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -104,10 +105,11 @@ std::FILE* os_open_write(const std::string& path) { return _wfopen(os_wide(path)
 
 std::string os_telemetry_path()
 {
-    // The plug-in's own question to the shell, so both look in the same folder.
+    // The plug-in's own question to the shell and its own names, so both look in the same place.
     path_char appdata[PLATFORM_PATH_MAX];
-    if (!platform_local_appdata(appdata)) return "";
-    return narrow(appdata) + "\\QAV\\telemetry.json";
+    DataPaths paths;
+    if (!platform_local_appdata(appdata) || !data_paths(appdata, &paths)) return "";
+    return narrow(paths.final);
 }
 
 std::string os_default_plugin()

@@ -15,13 +15,6 @@
 #include <cstring>
 #include <string>
 
-inline uint64_t number_after(const std::string& doc, const char* key)
-{
-    size_t at = doc.find(key);
-    if (at == std::string::npos) return UINT64_MAX;
-    return std::strtoull(doc.c_str() + at + std::strlen(key), NULL, 10);
-}
-
 class DllTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -1,10 +1,11 @@
 // The real QAV.dll, driven the way the host drives it: loaded by name with LoadLibraryW,
 // its exports found with GetProcAddress, records handed over in the host's 64-bit layout,
 // and callbacks made through the function pointers it registered. Runs under Wine here.
+#include "plugin/version.h"
+#include "support/document.h"
 #include "tests/dll/dll_fixture.h"
 
-static const char LOAD_LOG[] =
-    "0:[QAV] Qavelin telemetry plugin 1.0.0 loaded - press CTRL+G for the QAV overlay";
+static const char LOAD_LOG[] = "0:" QAV_LOAD_MESSAGE;
 
 TEST_F(DllTest, RefusesOtherVersionsAndNullParameters)
 {
@@ -47,10 +48,10 @@ TEST_F(DllTest, LoadsRegistersAndWritesTheFirstAndLastDocument)
         EXPECT_EQ(host.registrations.size(), expected_events.size() + 3) << "events first";
 
         std::string doc = document();
-        uint64_t written = number_after(doc, "\"written\":");
+        uint64_t written = document_written(doc);
         EXPECT_GE(written, before);
         EXPECT_LE(written, after);
-        EXPECT_EQ(doc, "{\"plugin\":\"QAV\",\"version\":\"1.0.0\",\"pid\":" +
+        EXPECT_EQ(doc, "{\"plugin\":\"QAV\",\"version\":\"" QAV_VERSION "\",\"pid\":" +
                            std::to_string(GetCurrentProcessId()) + ",\"written\":" +
                            std::to_string(written) +
                            ",\"game\":\"a-long-game-ide\",\"gameVersion\":\"1.18\",\"paused\":true,"

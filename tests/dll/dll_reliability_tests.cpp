@@ -135,6 +135,26 @@ TEST_F(DllReliabilityTest, ShutdownWithoutInitializationWritesNothing)
     expect_latest("", true);
 }
 
+// A read-only temporary file left behind (after a crash, by a backup tool or by hand) would
+// otherwise refuse every write of the session.
+TEST_F(DllReliabilityTest, AStaleReadOnlyTemporaryFileGivesWay)
+{
+    ASSERT_EQ(start(HOST_VERSION_1_01), HOST_RESULT_OK);
+    HANDLE stale = CreateFileW(temp_path().c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_READONLY, NULL);
+    ASSERT_NE(stale, INVALID_HANDLE_VALUE);
+    CloseHandle(stale);
+    stale = CreateFileW(temp_path().c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (stale != INVALID_HANDLE_VALUE) {
+        CloseHandle(stale); // Wine run by root writes read-only files as root does
+        SetFileAttributesW(temp_path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        GTEST_SKIP() << "read-only files are writable here: nothing to test";
+    }
+    gameplay("after.crash");
+    host.event(HOST_EVENT_STARTED, nullptr);
+    expect_latest("after.crash", false);
+}
+
 TEST_F(DllReliabilityTest, MisbehavingHostGetsValidDocuments)
 {
     const std::string huge(5000, '\xFF');

@@ -10,7 +10,6 @@
 #include "output/pacing.h"
 #include "output/snapshot.h"
 #include "platform/test_platform.h"
-#include "state/handlers.h"
 #include "plugin/exports.h"
 #include "state/telemetry_state.h"
 #include "state/vocabulary.h"
@@ -69,10 +68,8 @@ const char* known_name(uint8_t which)
 const uint32_t TYPE_TAGS[] = {HOST_TYPE_U32, HOST_TYPE_U64, HOST_TYPE_FLOAT,
                               HOST_TYPE_PLACEMENT, HOST_TYPE_STRING};
 
-const HostChannelCallback CHANNEL_HANDLERS[CHANNEL_COUNT] = {on_game_time, on_truck_placement,
-                                                             on_truck_speed};
-
 std::string g_dir, g_doc_path;
+HostModel g_loaded; // a load that registered every handler, for calls that bypass the host
 std::deque<std::string> g_texts; // keeps the host's strings alive during a call
 
 // A string the host hands over: null, a known name, or bytes from the input.
@@ -144,12 +141,7 @@ void deliver_event(HostModel& host, Input& in, uint32_t event, const void* info)
         host.event(event, info);
         return;
     }
-    switch (event) {
-    case HOST_EVENT_FRAME_END: on_frame_end(event, info, nullptr); break;
-    case HOST_EVENT_CONFIGURATION: on_configuration(event, info, nullptr); break;
-    case HOST_EVENT_GAMEPLAY: on_gameplay_event(event, info, nullptr); break;
-    default: on_pause_change(event, info, nullptr); break;
-    }
+    g_loaded.find_event(event)->on_event(event, info, nullptr);
 }
 
 void remove_folder()
@@ -172,6 +164,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     g_dir = tmpl;
     g_doc_path = g_dir + "/QAV/telemetry.json";
     std::atexit(remove_folder);
+    test_platform_reset(g_dir.c_str());
+    if (g_loaded.start(scs_telemetry_init, HOST_VERSION_1_01) != HOST_RESULT_OK) std::abort();
     return 0;
 }
 
@@ -214,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const HostValue* value = which & 0x80 ? nullptr : &v;
             const char* name = HOST_CHANNELS[which % CHANNEL_COUNT].host_name;
             if (which & 0x40) {
-                CHANNEL_HANDLERS[which % CHANNEL_COUNT](name, HOST_NO_INDEX, value, nullptr);
+                g_loaded.find_channel(name)->on_channel(name, HOST_NO_INDEX, value, nullptr);
             } else if (value == nullptr) {
                 host.channel_null(name);
             } else {

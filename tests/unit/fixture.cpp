@@ -37,10 +37,3 @@ std::string PluginTest::current_document(uint64_t written) const
     return render_to_string(
         [&](JsonOut* out) { render_snapshot(out, &g_state, g_test_platform.pid, written); });
 }
-
-uint64_t written_of(const std::string& doc)
-{
-    size_t at = doc.find("\"written\":");
-    if (at == std::string::npos) return 0;
-    return std::strtoull(doc.c_str() + at + 10, nullptr, 10);
-}

@@ -41,7 +41,4 @@ protected:
     std::string current_document(uint64_t written) const;
 };
 
-// The `written` member of a document; 0 when it has none.
-uint64_t written_of(const std::string& doc);
-
 #endif

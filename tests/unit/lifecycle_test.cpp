@@ -1,11 +1,10 @@
 // Initialization and shutdown through the exports, as the host calls them.
-#include "plugin/registration.h"
+#include "plugin/version.h"
 #include "tests/unit/fixture.h"
 
 #include <sys/stat.h>
 
-static const char LOAD_LOG[] =
-    "0:[QAV] Qavelin telemetry plugin 1.0.0 loaded - press CTRL+G for the QAV overlay";
+static const char LOAD_LOG[] = "0:" QAV_LOAD_MESSAGE;
 static const char REFUSED_LOG[] = "0:[QAV] could not register core events";
 
 using LifecycleTest = PluginTest;
@@ -61,7 +60,7 @@ TEST_F(LifecycleTest, InitWritesThePausedDocumentAndShutdownTheClosingOne)
     EXPECT_EQ(host.logs, std::vector<std::string>{LOAD_LOG});
     EXPECT_STREQ(g_state.game, "a-very-long-gam");
     EXPECT_EQ(document(),
-              "{\"plugin\":\"QAV\",\"version\":\"1.0.0\",\"pid\":4242,\"written\":5000,"
+              "{\"plugin\":\"QAV\",\"version\":\"" QAV_VERSION "\",\"pid\":4242,\"written\":5000,"
               "\"game\":\"a-very-long-gam\",\"gameVersion\":\"1.18\",\"paused\":true,\"gameTime\":0,"
               "\"position\":{\"x\":0.00,\"y\":0.00,\"z\":0.00},\"speed\":0.00,\"job\":null,"
               "\"lastEvent\":\"\",\"eventSeq\":0}\n");
@@ -139,64 +138,34 @@ TEST_F(LifecycleTest, RefusedRowsFollowTheCoreRule)
         const char* name;
         uint32_t refuse_event;
         const char* refuse_channel;
+        bool no_event_function, no_channel_function;
         host_result_t result;
         std::vector<uint32_t> events;
         size_t channels;
     } cases[] = {
-        {"frame end refused", 2, "", HOST_RESULT_GENERIC_ERROR, {}, 0},
-        {"pause refused", 3, "", HOST_RESULT_GENERIC_ERROR, {2}, 0},
-        {"start refused", 4, "", HOST_RESULT_GENERIC_ERROR, {2, 3}, 0},
-        {"configuration refused", 5, "", HOST_RESULT_OK, {2, 3, 4, 6}, 3},
-        {"gameplay refused", 6, "", HOST_RESULT_OK, {2, 3, 4, 5}, 3},
-        {"speed refused", 0, "truck.speed", HOST_RESULT_OK, {2, 3, 4, 5, 6}, 2},
+        {"frame end refused", 2, "", false, false, HOST_RESULT_GENERIC_ERROR, {}, 0},
+        {"pause refused", 3, "", false, false, HOST_RESULT_GENERIC_ERROR, {2}, 0},
+        {"start refused", 4, "", false, false, HOST_RESULT_GENERIC_ERROR, {2, 3}, 0},
+        {"configuration refused", 5, "", false, false, HOST_RESULT_OK, {2, 3, 4, 6}, 3},
+        {"gameplay refused", 6, "", false, false, HOST_RESULT_OK, {2, 3, 4, 5}, 3},
+        {"speed refused", 0, "truck.speed", false, false, HOST_RESULT_OK, {2, 3, 4, 5, 6}, 2},
+        // A host that offers no way to register for events or for channels.
+        {"no event function", 0, "", true, false, HOST_RESULT_GENERIC_ERROR, {}, 0},
+        {"no channel function", 0, "", false, true, HOST_RESULT_OK, {2, 3, 4, 5, 6}, 0},
     };
     for (const auto& c : cases) {
         HostModel h;
         h.refuse_event = c.refuse_event;
         h.refuse_channel = c.refuse_channel;
+        HostInitParams p = h.params("haulsim", 1);
+        if (c.no_event_function) p.register_for_event = nullptr;
+        if (c.no_channel_function) p.register_for_channel = nullptr;
         std::remove(doc_path.c_str());
-        EXPECT_EQ(h.start(scs_telemetry_init, HOST_VERSION_1_01), c.result) << c.name;
+        EXPECT_EQ(h.init(scs_telemetry_init, HOST_VERSION_1_01, &p), c.result) << c.name;
         EXPECT_EQ(registered_events(h), c.events) << c.name;
         EXPECT_EQ(h.registrations.size() - c.events.size(), c.channels) << c.name;
         bool ok = c.result == HOST_RESULT_OK;
         EXPECT_EQ(h.logs, std::vector<std::string>{ok ? LOAD_LOG : REFUSED_LOG}) << c.name;
         EXPECT_EQ(file_exists(doc_path), ok) << c.name;
     }
-}
-
-static int g_row_calls;
-static void QAV_HOSTAPI count_event(uint32_t, const void*, void*) { g_row_calls++; }
-static void QAV_HOSTAPI count_channel(const char*, uint32_t, const HostValue*, void*) { g_row_calls++; }
-
-TEST_F(LifecycleTest, RegistrationLoopServesAnyTable)
-{
-    const VocabularyRow xy = {"x.y", HOST_TYPE_STRING, "xy", 0, 0, 0};
-    const RegistrationRow rows[] = {
-        {true, false, 40, count_event, nullptr, nullptr},
-        {false, true, 41, count_event, nullptr, nullptr},
-        {false, false, 0, nullptr, &xy, count_channel},
-        {true, false, 42, count_event, nullptr, nullptr},
-    };
-    // Events and a channel no real host offers: a host that accepts whatever it is asked.
-    HostModel h;
-    h.lenient = true;
-    HostInitParams p = h.params("g", 1);
-    EXPECT_EQ(register_rows(rows, 4, HOST_VERSION_1_00, &p), HOST_RESULT_OK);
-    EXPECT_EQ(registered_events(h), (std::vector<uint32_t>{40, 42}));
-    ASSERT_EQ(h.registrations.size(), 3u);
-    EXPECT_EQ(h.registrations[1].channel, "x.y");
-    EXPECT_EQ(h.registrations[1].type, (uint32_t)HOST_TYPE_STRING);
-
-    HostModel refusing;
-    refusing.lenient = true;
-    refusing.refuse_event = 42;
-    p = refusing.params("g", 1);
-    g_state.log = p.log;
-    EXPECT_EQ(register_rows(rows, 4, HOST_VERSION_1_01, &p), HOST_RESULT_GENERIC_ERROR);
-    EXPECT_EQ(registered_events(refusing), (std::vector<uint32_t>{40, 41}));
-    EXPECT_EQ(refusing.logs, std::vector<std::string>{REFUSED_LOG});
-
-    // A host that offers no registration function refuses every row.
-    p.register_for_event = nullptr;
-    EXPECT_EQ(register_rows(rows, 1, HOST_VERSION_1_01, &p), HOST_RESULT_GENERIC_ERROR);
 }

@@ -22,7 +22,7 @@ protected:
     {
         host.event(HOST_EVENT_PAUSED, nullptr);
         std::string doc = document();
-        EXPECT_EQ(doc, current_document(written_of(doc))) << what;
+        EXPECT_EQ(doc, current_document(document_written(doc))) << what;
         expect_valid(what);
     }
 };

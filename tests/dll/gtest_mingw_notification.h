@@ -1,8 +1,8 @@
 // GoogleTest's thread start-up signal, for the win32-threads MinGW runtime, which has no
 // std::mutex or std::condition_variable. A Win32 manual-reset event does the same job.
 // Force-included into GoogleTest's build for the Windows test programs only.
-#ifndef QAV_CMAKE_GTEST_MINGW_NOTIFICATION_H
-#define QAV_CMAKE_GTEST_MINGW_NOTIFICATION_H
+#ifndef QAV_TESTS_DLL_GTEST_MINGW_NOTIFICATION_H
+#define QAV_TESTS_DLL_GTEST_MINGW_NOTIFICATION_H
 
 #include <windows.h>
 
