@@ -174,8 +174,8 @@ bool play(const Scenario& scenario, HostPlugin* library, const std::string& plug
 {
     Player player;
     player.session = session;
-    player.host.watcher = tell;
-    player.host.watcher_context = session;
+    player.host.listener = tell;
+    player.host.listener_context = session;
     HostInitParams params = player.host.params(scenario.game.c_str(), scenario.game_version);
     char version[32];
     std::snprintf(version, sizeof version, "%u.%02u", scenario.interface_version >> 16,
