@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds the release QAV.dll (the windows preset) and writes the package a player downloads:
-# DIR/QAV-VERSION-windows-x64.zip (DIR is dist unless given) with the DLL, INSTALL.txt, the
-# reader's guide and schema, LICENSE, CHANGELOG.md, BUILDINFO.txt and SHA256SUMS. The version
-# and INSTALL.txt come from the build, which takes them from the top of CMakeLists.txt.
+# Builds the release QAV.dll and hostsim.exe (the windows preset) and writes the package a
+# player downloads: DIR/QAV-VERSION-windows-x64.zip (DIR is dist unless given) with the DLL,
+# INSTALL.txt, the reader's guide and schema, LICENSE, CHANGELOG.md, BUILDINFO.txt and
+# SHA256SUMS; and the companion kit for those who write a reader,
+# DIR/QAV-VERSION-companion-kit.zip: the DLL, hostsim.exe and selftest.cmd, the guide, the
+# schema, hostsim's manual, built-in drive and pacing picture, the reference readers and the
+# recordings. The version and INSTALL.txt come from the build, which takes them from the top
+# of CMakeLists.txt.
 #   package.sh [DIR]
 # The zip is the same bytes under any umask, time zone and locale, so that anyone can check a
 # published zip against this source: see make_zip. BUILDINFO.txt names the toolchain and zip
@@ -13,7 +17,7 @@ out=${1:-dist}
 bash scripts/setup.sh
 
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target QAV >/dev/null
+cmake --build --preset windows -j "$(nproc)" --target QAV hostsim >/dev/null
 build=build/windows
 version=$(sed -n 's/^#define QAV_VERSION "\(.*\)"$/\1/p' $build/generated/plugin/version.h)
 
@@ -31,13 +35,14 @@ write_buildinfo() {
 }
 
 # The zipped Markdown must not send a player to a file that is not in the zip: a relative link
-# to a staged file is pointed at it, and any other file it names by link or by a code span with
-# a folder in it is named as a path in the source repository.
-#   rewrite_links SOURCE.md STAGED.md ZIPNAME=SOURCE...
+# to a staged file is pointed at it (from the folder the Markdown is zipped in), and any other
+# file it names by link or by a code span with a folder in it is named as a path in the source
+# repository.
+#   rewrite_links SOURCE.md STAGED.md ZIPNAME ZIPNAME=SOURCE...
 rewrite_links() {
-  local source=$1 staged=$2
-  shift 2
-  SOURCE=$source perl -i -pe '
+  local source=$1 staged=$2 zipname=$3
+  shift 3
+  SOURCE=$source ZIPDIR=$(dirname "$zipname") perl -MFile::Spec -i -pe '
     BEGIN {
       %zipped = map { my ($n, $s) = split /=/, $_, 2; ($s => $n) } splice @ARGV, 1;
       ($dir = $ENV{SOURCE}) =~ s{[^/]*$}{};
@@ -58,7 +63,9 @@ rewrite_links() {
       } else {
         my ($file, $anchor) = $target =~ m{^([^#]*)(#.*)?$};
         my $path = repo_path($file);
-        if ($zipped{$path}) { "$bang\[$text\]($zipped{$path}" . ($anchor // "") . ")" }
+        if ($zipped{$path}) {
+          "$bang\[$text\](" . File::Spec->abs2rel($zipped{$path}, $ENV{ZIPDIR}) . ($anchor // "") . ")";
+        }
         elsif ($bang) { "$text: " . elsewhere($path) }
         elsif ($text =~ m{^`[^`/]*`$}) { elsewhere($path) }
         else { "$text (" . elsewhere($path) . ")" }
@@ -79,24 +86,45 @@ make_zip() {
   mkdir -p "$stage" "$out"
   for file in "$@"; do
     zipname=${file%%=*}
+    mkdir -p "$(dirname "$stage/$zipname")"
     cp "${file#*=}" "$stage/$zipname"
     names+=("$zipname")
   done
   for file in "$@"; do
     zipname=${file%%=*}
-    if [[ $zipname == *.md ]]; then rewrite_links "${file#*=}" "$stage/$zipname" "$@"; fi
+    if [[ $zipname == *.md ]]; then rewrite_links "${file#*=}" "$stage/$zipname" "$zipname" "$@"; fi
   done
   (cd "$stage" && sha256sum "${names[@]}" > SHA256SUMS)
   names+=(SHA256SUMS)
-  chmod 0644 "$stage"/*
-  touch -d '2000-01-01 00:00:00 UTC' "$stage"/*
-  (cd "$stage" && TZ=UTC LC_ALL=C zip -q -X "$name.zip" "${names[@]}")
+  find "$stage" -type f -exec chmod 0644 {} +
+  find "$stage" -type f -exec touch -d '2000-01-01 00:00:00 UTC' {} +
+  # -D: files only, no entries for their folders, which would carry the packing machine's
+  # modes and times
+  (cd "$stage" && TZ=UTC LC_ALL=C zip -q -X -D "$name.zip" "${names[@]}")
   mv "$stage/$name.zip" "$out/$name.zip"
   unzip -l "$out/$name.zip"
   echo "$out/$name.zip" # last: the test scripts take the path from here
 }
 
 write_buildinfo > $build/package-buildinfo.txt
+
+# The kit: the readers' libraries, commands and manuals (not their tests, which need this
+# source tree), and every recording with its scenario.
+kit=()
+for file in readers/README.md readers/c/qav_reader.h readers/c/qav_reader.c readers/c/main.c \
+            readers/c/README.md readers/python/qav_reader.py readers/python/pyproject.toml \
+            readers/python/README.md readers/js/qav-reader.js readers/js/package.json \
+            readers/js/README.md docs/recordings/README.md docs/recordings/*.jsonl \
+            docs/recordings/*.scenario; do
+  kit+=("${file#docs/}=$file")
+done
+make_zip "QAV-$version-companion-kit" \
+  QAV.dll=$build/bin/QAV.dll hostsim.exe=$build/bin/hostsim.exe selftest.cmd=docs/kit/selftest.cmd \
+  telemetry.md=docs/telemetry.md telemetry.schema.json=docs/telemetry.schema.json \
+  hostsim.md=docs/hostsim.md drive.scenario=docs/drive.scenario pacing.png=docs/pacing.png \
+  "${kit[@]}" LICENSE=LICENSE CHANGELOG.md=CHANGELOG.md >/dev/null
+
+# The player's zip last: the test scripts take its path from the last line.
 make_zip "QAV-$version-windows-x64" \
   QAV.dll=$build/bin/QAV.dll INSTALL.txt=$build/generated/INSTALL.txt \
   telemetry.md=docs/telemetry.md telemetry.schema.json=docs/telemetry.schema.json \
