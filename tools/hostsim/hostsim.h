@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-enum { CALL_KINDS = (int)Call::crash + 1 };
+enum { CALL_KINDS = (int)Call::speed + 1 };
 
 // How every mode ends; the usage text lists them from EXIT_MEANINGS.
 enum ExitStatus { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3, EXIT_INTERRUPTED = 130 };
