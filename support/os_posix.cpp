@@ -58,6 +58,19 @@ FileStamp os_file_stamp(const std::string& path)
 
 std::FILE* os_open_write(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
+FileIdentity os_file_identity(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        return FileIdentity{errno == ENOENT || errno == ENOTDIR ? FileKind::missing : FileKind::other,
+                            0, 0};
+    }
+    FileKind kind = S_ISREG(st.st_mode) ? FileKind::regular
+                    : S_ISDIR(st.st_mode) ? FileKind::directory
+                                          : FileKind::other;
+    return FileIdentity{kind, (uint64_t)st.st_dev, (uint64_t)st.st_ino};
+}
+
 std::string os_telemetry_path()
 {
     // The plug-in's own rule for its data folder, so both look in the same place.
@@ -112,6 +125,8 @@ void os_thread_join(OsThread* t)
 
 uint64_t os_tick_ms() { return posix_tick_ms(); }
 
+uint32_t os_process_id() { return (uint32_t)getpid(); }
+
 bool os_process_alive(uint32_t pid)
 {
     // Signal 0 only asks; EPERM means the process runs under another user.
@@ -137,6 +152,8 @@ bool os_replace(const std::string& from, const std::string& to)
 {
     return rename(from.c_str(), to.c_str()) == 0;
 }
+
+bool os_remove(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 static void (*g_interrupt)() = nullptr;
 
