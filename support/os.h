@@ -85,9 +85,6 @@ void os_thread_join(OsThread* thread);
 // CLOCK_MONOTONIC_COARSE natively. A document's age is this minus its `written`.
 uint64_t os_tick_ms();
 
-// This process's id, as the plug-in it loads writes it into `pid`.
-uint32_t os_process_id();
-
 // Whether a process with this id runs now (a document's `pid`, for one that never closed).
 bool os_process_alive(uint32_t pid);
 

@@ -125,8 +125,6 @@ void os_thread_join(OsThread* t)
 
 uint64_t os_tick_ms() { return posix_tick_ms(); }
 
-uint32_t os_process_id() { return (uint32_t)getpid(); }
-
 bool os_process_alive(uint32_t pid)
 {
     // Signal 0 only asks; EPERM means the process runs under another user.

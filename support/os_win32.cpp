@@ -196,8 +196,6 @@ void os_thread_join(OsThread* t)
 
 uint64_t os_tick_ms() { return (uint64_t)GetTickCount64(); }
 
-uint32_t os_process_id() { return (uint32_t)GetCurrentProcessId(); }
-
 bool os_process_alive(uint32_t pid)
 {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
