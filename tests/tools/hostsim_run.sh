@@ -93,7 +93,7 @@ case $mode in
     "$1" --watch --record seen.jsonl >watch.txt 2>&1 &
     watcher=$!
     sleep 1
-    "$1" --replay record.jsonl --to data/QAV
+    "$1" --replay record.jsonl
     wait $watcher || { cat watch.txt; echo "the watch did not end well"; exit 1; }
     cat watch.txt
     "${check[@]}" --replayed record.jsonl seen.jsonl
