@@ -174,6 +174,7 @@ data/QAV/telemetry.json|that is telemetry.json
 data/QAV/telemetry.json.tmp|that is the plug-in's telemetry.json.tmp
 notes.txt|notes.txt exists and is not a recording
 folder|that is a folder
+|--record needs a value
 CASES
     [ "$(listing)" = "$before" ] || fail "a refused --record changed a file"
     [ ! -e data/QAV ] || fail "the plug-in was loaded for a refused --record"

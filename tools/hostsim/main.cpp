@@ -77,8 +77,10 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         if (option != nullptr && option->flag != nullptr) {
             o->*option->flag = true;
         } else if (option != nullptr) {
-            // "--plugin --record x" would otherwise load a plug-in named --record.
-            if (i + 1 == args.size() || args[i + 1].compare(0, 2, "--") == 0) {
+            // "--plugin --record x" would otherwise load a plug-in named --record, and
+            // "--record ''" record nothing without a word. --to "" has its own refusal.
+            if (i + 1 == args.size() || args[i + 1].compare(0, 2, "--") == 0 ||
+                (args[i + 1].empty() && option->value != &Options::to)) {
                 *error = a + " needs a value";
                 return false;
             }
