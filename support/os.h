@@ -48,6 +48,15 @@ FileStamp os_file_stamp(const std::string& path);
 
 std::FILE* os_open_write(const std::string& path);
 
+// What a path names, and which file that is: two paths name one file when both exist with
+// the same volume and index (a link or another spelling of the path included).
+enum class FileKind { missing, regular, directory, other }; // other: a device, a pipe
+struct FileIdentity {
+    FileKind kind;
+    uint64_t volume, index;
+};
+FileIdentity os_file_identity(const std::string& path);
+
 // Where the plug-in writes telemetry.json for this user, or "" when the system cannot say.
 std::string os_telemetry_path();
 
@@ -90,6 +99,9 @@ void os_create_directory(const std::string& path);
 
 // Moves `from` over `to` in one rename, replacing it, as the plug-in publishes a document.
 bool os_replace(const std::string& from, const std::string& to);
+
+// Removes a file; false when it could not.
+bool os_remove(const std::string& path);
 
 // Calls `handler` on every Ctrl+C instead of ending the process. It runs in a signal handler
 // or on a thread of the system's: it may only set flags and call os_exit_now.

@@ -59,6 +59,19 @@ FileStamp os_file_stamp(const std::string& path)
 
 std::FILE* os_open_write(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
+FileIdentity os_file_identity(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        return FileIdentity{errno == ENOENT || errno == ENOTDIR ? FileKind::missing : FileKind::other,
+                            0, 0};
+    }
+    FileKind kind = S_ISREG(st.st_mode) ? FileKind::regular
+                    : S_ISDIR(st.st_mode) ? FileKind::directory
+                                          : FileKind::other;
+    return FileIdentity{kind, (uint64_t)st.st_dev, (uint64_t)st.st_ino};
+}
+
 std::string os_telemetry_path()
 {
     // The plug-in's own rule for its data folder and names, so both look in the same place.
@@ -140,6 +153,8 @@ bool os_replace(const std::string& from, const std::string& to)
 {
     return rename(from.c_str(), to.c_str()) == 0;
 }
+
+bool os_remove(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 static void (*g_interrupt)() = nullptr;
 

@@ -103,6 +103,30 @@ FileStamp os_file_stamp(const std::string& path)
 
 std::FILE* os_open_write(const std::string& path) { return _wfopen(os_wide(path).c_str(), L"wb"); }
 
+FileIdentity os_file_identity(const std::string& path)
+{
+    // No access asked, every sharing mode given: this open disturbs no writer. Backup
+    // semantics let it open a folder too.
+    HANDLE file = CreateFileW(os_wide(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return FileIdentity{missing ? FileKind::missing : FileKind::other, 0, 0};
+    }
+    FileIdentity id = {FileKind::other, 0, 0};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info)) {
+        id.kind = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? FileKind::directory
+                                                                   : FileKind::regular;
+        id.volume = info.dwVolumeSerialNumber;
+        id.index = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+    }
+    CloseHandle(file);
+    return id;
+}
+
 std::string os_telemetry_path()
 {
     // The plug-in's own question to the shell and its own names, so both look in the same place.
@@ -209,6 +233,8 @@ bool os_replace(const std::string& from, const std::string& to)
 {
     return MoveFileExW(os_wide(from).c_str(), os_wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
+
+bool os_remove(const std::string& path) { return DeleteFileW(os_wide(path).c_str()) != 0; }
 
 static void (*g_interrupt)() = nullptr;
 

@@ -20,6 +20,10 @@
 #     session, and two hosts writing into one folder.
 #   hostsim_run.sh interrupt WORK CHECK_RECORD -- HOSTSIM   (native)
 #     presses Ctrl+C in the built-in drive: the plug-in must be shut down in good order.
+#   hostsim_run.sh files SCENARIO WORK -- HOSTSIM --plugin PLUGIN   (native)
+#     what --record and --replay must never do to a file; then SCENARIO, the largest
+#     document, recorded over an earlier recording, measured, and replayed with --restamp and
+#     --speed beside a watch.
 #
 # HOSTSIM and CHECK_RECORD are the command lines that start the simulator and the record's
 # judge (under Wine for the Windows build).
@@ -31,7 +35,7 @@ shift
 case $mode in
   play) scenario=$1 expected=$2 work=$3; shift 3 ;;
   refuse) scenario=$1 lines=$2 work=$3; shift 3 ;;
-  replay | plot) scenario=$1 work=$2; shift 2 ;;
+  replay | plot | files) scenario=$1 work=$2; shift 2 ;;
   interrupt | verdicts) scenario="" work=$1; shift ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
@@ -89,7 +93,7 @@ case $mode in
     "$1" --watch --record seen.jsonl >watch.txt 2>&1 &
     watcher=$!
     sleep 1
-    "$1" --replay record.jsonl --to data/QAV
+    "$1" --replay record.jsonl
     wait $watcher || { cat watch.txt; echo "the watch did not end well"; exit 1; }
     cat watch.txt
     "${check[@]}" --replayed record.jsonl seen.jsonl
@@ -137,6 +141,107 @@ case $mode in
     done
     [ $status -eq 3 ] || { echo "two hosts: exit $status, not 3"; exit 1; }
     echo "two hosts: both name the other writer and fail"
+    ;;
+  files)
+    fail() { echo "FAIL: $*"; exit 1; }
+    # Runs "$@" expecting exit status WANT and a line holding TEXT; shows what it said.
+    expect() {
+      local want=$1 text=$2 got=0
+      shift 2
+      "$@" >out.txt 2>&1 || got=$?
+      sed 's/^/    /' out.txt
+      [ $got -eq "$want" ] || fail "$* exited with $got, not $want"
+      grep -qF -- "$text" out.txt || fail "$* did not say: $text"
+    }
+    hostsim=$1
+    cp "$3" plugin.so
+    printf '0 start\n0.3 shutdown\n' >tiny.scenario
+    printf 'my notes\n' >notes.txt
+    ln -s test.scenario link.scenario
+    mkdir folder
+    : >empty.jsonl
+    : >out.txt
+    listing() { find . ! -name out.txt -printf '%p %s %T@\n' | sort | md5sum; }
+    before=$(listing)
+    # Each refused before anything is loaded: no file changes, no data folder appears.
+    while IFS='|' read -r file text; do
+      expect 1 "$text" "$hostsim" --plugin plugin.so --record "$file" test.scenario
+    done <<'CASES'
+test.scenario|that is the scenario
+link.scenario|that is the scenario
+./plugin.so|that is the plug-in
+data/QAV/telemetry.json|that is telemetry.json
+data/QAV/telemetry.json.tmp|that is the plug-in's telemetry.json.tmp
+notes.txt|notes.txt exists and is not a recording
+folder|that is a folder
+|--record needs a value
+CASES
+    [ "$(listing)" = "$before" ] || fail "a refused --record changed a file"
+    [ ! -e data/QAV ] || fail "the plug-in was loaded for a refused --record"
+
+    # A failed load leaves an earlier recording as it was; a full disk is no success.
+    "$@" --record keep.jsonl tiny.scenario >/dev/null
+    cp keep.jsonl earlier.jsonl
+    expect 2 "cannot load" "$hostsim" --record keep.jsonl --plugin nope.so tiny.scenario
+    cmp keep.jsonl earlier.jsonl || fail "a failed load changed the recording"
+    expect 2 "recording incomplete: No space left on device" "$@" --record /dev/full tiny.scenario
+    expect 0 "result:" "$@" --record empty.jsonl tiny.scenario
+    [ -s empty.jsonl ] || fail "an empty file was not replaced by a recording"
+
+    # The largest document, and nulls, from the real plug-in. pid, written, gameTime and
+    # eventSeq are no scenario's to set: they are counted at their widest, as the guide does.
+    "$@" --record keep.jsonl test.scenario >/dev/null
+    ! cmp -s keep.jsonl earlier.jsonl || fail "the earlier recording was not replaced"
+    [ ! -e keep.jsonl.tmp ] || fail "keep.jsonl.tmp stayed behind"
+    grep -q '\\"x\\":-1797[0-9.]*,.*\\"speed\\":null' keep.jsonl ||
+      fail "no finite position beside a speed that is not a number"
+    grep -q '\\"x\\":null,\\"y\\":null,\\"z\\":null' keep.jsonl || fail "no null position"
+    "$hostsim" --replay keep.jsonl --to out >/dev/null
+    bytes=$(wc -c <out/telemetry.json)
+    for member in pid written gameTime eventSeq; do
+      digits=$(grep -o "\"$member\":[0-9]*" out/telemetry.json | cut -d: -f2)
+      widest=10
+      [ $member != written ] || widest=20
+      bytes=$((bytes + widest - ${#digits}))
+    done
+    echo "the largest document: $bytes bytes"
+    [ "$bytes" -eq 6852 ] || fail "the largest document is $bytes bytes, not 6852"
+
+    # --to never names the live data folder, nor nothing.
+    live=$(md5sum <data/QAV/telemetry.json)
+    expect 1 "--to needs a folder" "$hostsim" --replay keep.jsonl --to ""
+    expect 1 "is the data folder" "$hostsim" --replay keep.jsonl --to data/QAV/
+    expect 1 "is the data folder" "$hostsim" --replay keep.jsonl --to "$PWD/data/../data/QAV"
+    [ "$(md5sum <data/QAV/telemetry.json)" = "$live" ] || fail "a refused replay changed telemetry.json"
+
+    # --restamp: each document the replay's own, written now, and byte for byte the recorded
+    # one otherwise; a watch beside it says live. --speed 0.5 takes twice the recorded time.
+    "$hostsim" --watch >watch.txt 2>&1 &
+    watcher=$!
+    "$hostsim" --replay keep.jsonl --restamp >/dev/null &
+    replayer=$!
+    interrupt $watcher 2 || true
+    wait $replayer
+    grep "^verdict:" watch.txt
+    grep -q "^verdict: live" watch.txt || fail "a watch beside a restamped replay did not say live"
+    rm data/QAV/telemetry.json
+    "$hostsim" --watch --record seen.jsonl >/dev/null 2>&1 &
+    watcher=$!
+    sleep 0.5
+    "$hostsim" --replay keep.jsonl --restamp --speed 0.5 >/dev/null &
+    replayer=$!
+    wait $replayer
+    interrupt $watcher 0.5 || true
+    documents() { sed -E 's/.*"document"://; s/\\"pid\\":[0-9]+,\\"written\\":[0-9]+/PID/' "$1"; }
+    cmp <(documents keep.jsonl) <(documents seen.jsonl) ||
+      fail "restamped documents differ beyond pid and written"
+    [ "$(grep -c "\\\\\"pid\\\\\":$replayer," seen.jsonl)" -eq "$(wc -l <seen.jsonl)" ] ||
+      fail "a document seen is not the replay's own"
+    at() { sed -E -n "$2s/^\\{\"at\":([0-9.]+).*/\\1/p" "$1"; }
+    awk -v a="$(at keep.jsonl 1)" -v b="$(at keep.jsonl '$')" -v c="$(at seen.jsonl 1)" \
+      -v d="$(at seen.jsonl '$')" 'BEGIN { exit !(d - c >= 1.5 * (b - a)) }' ||
+      fail "--speed 0.5 did not take twice the time"
+    echo "refusals, replacements and replays as they should be"
     ;;
   interrupt)
     "$@" --record record.jsonl >output.txt 2>&1 &

@@ -1,6 +1,6 @@
 // hostsim's scenario parser: what hand-written scenarios mean, and that every mistake is
 // refused with the number of the line it is on, all of a file's mistakes in one go.
-#include "tools/hostsim/scenario.h"
+#include "tools/hostsim/hostsim.h"
 
 #include <gtest/gtest.h>
 
@@ -123,7 +123,20 @@ TEST(Scenario, MistakesNameTheirLine)
         {"0 drive nan\n1 shutdown", 1, "'nan' is not a number"},
         {"0 heading 1 2\n1 shutdown", 1, "'heading' takes one number"},
         {"0 position 1 2\n1 shutdown", 1, "'position' takes three numbers"},
-        {"0 position 1 2 -2e9\n1 shutdown", 1, "from -1000000000 to 1000000000"},
+        {"0 position 1 2 1e999\n1 shutdown", 1, "'1e999' is not a number (nan, inf"},
+        {"0 speed\n1 shutdown", 1, "'speed' takes one number: the speed in m/s"},
+        {"0 speed 1 2\n1 shutdown", 1, "'speed' takes one number"},
+        {"0 speed fast\n1 shutdown", 1, "'fast' is not a number"},
+        // Control bytes of the file's own are shown escaped, never sent to the console raw.
+        {"0 strat\x1b[2J\n1 shutdown", 1, "unknown command 'strat\\x1B[2J'"},
+        {"0 job cargo\x7f=\"\x01\"\n1 shutdown", 1, "unknown job attribute 'cargo\\x7F'"},
+        {"0 drive \"\\x0d5\"\n1 shutdown", 1, "'\\x0D5' is not a number"},
+        {"\x01 start\n1 shutdown", 1, "not '\\x01'"},
+        // UTF-16, as some editors save "Unicode": both byte orders, with or without a mark.
+        {std::string("\xFF\xFE" "0\0 \0s\0", 8), 1, "UTF-16 (some editors' \"Unicode\"): save it as UTF-8"},
+        {std::string("\xFE\xFF\0" "0", 4), 1, "save it as UTF-8"},
+        {std::string("0\0 \0s\0h\0", 8), 1, "save it as UTF-8"},
+        {std::string("\0" "0\0 \0s\0h", 8), 1, "save it as UTF-8"},
         {"0 freeze -1\n1 shutdown", 1, "'freeze' takes one number: how long"},
         {"0 crash now", 1, "'crash' takes no arguments"},
         {"0 crash\n1 start\n2 pause", 2, "follow the crash on line 1"},
@@ -159,7 +172,26 @@ TEST(Scenario, MistakesNameTheirLine)
         ASSERT_EQ(e.size(), 1u) << r.text << "\n" << e.back().message;
         EXPECT_EQ(e[0].line, r.line) << r.text << "\n" << e[0].message;
         EXPECT_NE(e[0].message.find(r.message), std::string::npos) << r.text << "\n" << e[0].message;
+        for (unsigned char c : e[0].message) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << e[0].message;
     }
+}
+
+TEST(Scenario, PositionAndSpeedTakeAnyDouble)
+{
+    // The largest and the null values of a document come from these.
+    Scenario s = parse_ok("0 position -1.7976931348623157e308 4.9e-324 nan\n0 position inf -inf -nan\n"
+                          "0 speed -3.4028234663852886e38\n0 speed -inf\n0 speed nan\n1 shutdown\n");
+    ASSERT_EQ(s.lines.size(), 6u);
+    EXPECT_EQ(s.lines[0].value[0], -1.7976931348623157e308);
+    EXPECT_EQ(s.lines[0].value[1], 4.9e-324);
+    EXPECT_TRUE(std::isnan(s.lines[0].value[2]));
+    EXPECT_EQ(s.lines[1].value[0], HUGE_VAL);
+    EXPECT_EQ(s.lines[1].value[1], -HUGE_VAL);
+    EXPECT_TRUE(std::isnan(s.lines[1].value[2]));
+    EXPECT_EQ(s.lines[2].call, Call::speed);
+    EXPECT_EQ(s.lines[2].value[0], -3.4028234663852886e38);
+    EXPECT_EQ(s.lines[3].value[0], -HUGE_VAL);
+    EXPECT_TRUE(std::isnan(s.lines[4].value[0]));
 }
 
 TEST(Scenario, ListsEveryMistakeAtOnce)
@@ -216,6 +248,46 @@ TEST(Scenario, DamagedFilesNeverCrashTheParser)
             EXPECT_FALSE(e.message.empty()) << text;
         }
     }
+}
+
+TEST(Recording, ReadBackOrRefusedNamingTheLine)
+{
+    const std::string doc = "{\"at\":1.5,\"cause\":\"load\",\"document\":\"{}\\n\"}";
+    std::vector<Recorded> out;
+    RecordingError e;
+    ASSERT_TRUE(parse_recording(doc + "\r\n" + doc + "\n\n \r\n", &out, &e)) << e.message;
+    ASSERT_EQ(out.size(), 2u) << "blank lines at the end are no documents";
+    EXPECT_EQ(out[1].at, 1.5);
+    EXPECT_EQ(out[1].document, "{}\n");
+    struct Row {
+        std::string text;
+        int line;
+        const char* message;
+    } rows[] = {
+        {"", 1, "the recording is empty"},
+        {"\n\n", 2, "the recording is empty"},
+        {doc + "\n{\"at\":1e19,\"document\":\"\"}", 2, "'at' is 1e+19 s; a recording's times run from 0"},
+        {doc + "\n{\"at\":1e300,\"document\":\"\"}", 2, "'at' is 1e+300 s"},
+        {"{\"at\":-1,\"document\":\"\"}", 1, "'at' is -1 s"},
+        {doc + "\n{\"at\":1,\"document\":\"\"}", 2, "'at' 1 comes before the previous line's 1.5"},
+        {doc + "\n\n[1]\n", 3, "not a recording line"},
+        {"{\"at\":1,\"document\":\"\"", 1, "not a recording line"},
+        {"{\"at\":\"1\",\"document\":\"\"}", 1, "'at' must be a number"},
+        {"{\"at\":1,\"document\":{}}", 1, "'document' must be a string"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_FALSE(parse_recording(r.text, &out, &e)) << r.text;
+        EXPECT_EQ(e.line, r.line) << r.text << "\n" << e.message;
+        EXPECT_NE(e.message.find(r.message), std::string::npos) << r.text << "\n" << e.message;
+    }
+}
+
+TEST(Recording, RestampChangesOnlyPidAndWritten)
+{
+    const std::string tail = ",\"game\":\"\\\"pid\\\":1,\",\"job\":{\"pid\":3},\"eventSeq\":0}\n";
+    EXPECT_EQ(restamp("{\"plugin\":\"QAV\",\"pid\":21696,\"written\":1668746" + tail, 7, 18446744073709551615u),
+              "{\"plugin\":\"QAV\",\"pid\":7,\"written\":18446744073709551615" + tail);
+    EXPECT_EQ(restamp("{\"pid\":null,\"written\": 5}", 7, 9), "{\"pid\":null,\"written\": 9}");
 }
 
 } // namespace

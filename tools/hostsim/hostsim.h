@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-enum { CALL_KINDS = (int)Call::crash + 1 };
+enum { CALL_KINDS = (int)Call::speed + 1 };
 
 // How every mode ends; the usage text lists them from EXIT_MEANINGS.
 enum ExitStatus { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3, EXIT_INTERRUPTED = 130 };
@@ -73,8 +73,46 @@ struct Revision {
 // change, so the plug-in writes once more at a frame end about 250 ms later.
 void explain(Session* session, const Revision* previous, Revision* r, bool* awaiting_frame);
 
+// A recording being written (--record), kept in a temporary file beside its own until it is
+// whole; recording.cpp alone knows the format.
+struct Recording;
+// A file a recording must never replace, and what it is, as a refusal names it.
+struct KeptFile {
+    std::string path;
+    const char* what;
+};
+// Refuses `path` when it is one of `keep`, a folder, or an existing file that is not a
+// recording (an empty one is fine), saying why in `error`; else starts the recording.
+Recording* recording_open(const std::string& path, const std::vector<KeptFile>& keep,
+                          std::string* error);
+// One line: when the reader saw the document, why it was written, its bytes exactly.
+void record_document(Recording* recording, double seconds, const std::string& cause,
+                     const std::string& bytes);
+// Ends the recording. With `keep` it replaces its file, and the answer is "" or why the
+// recording is incomplete (the file is then left as it was); without, it is discarded.
+std::string recording_close(Recording* recording, bool keep);
+
+// One line of a recording as read back.
+struct Recorded {
+    double at;            // seconds, as recorded
+    std::string cause;
+    std::string document; // the bytes to publish
+};
+struct RecordingError {
+    int line = 0; // from 1
+    std::string message;
+};
+// Parses a recording's text; blank lines are skipped. False with the first wrong line.
+bool parse_recording(const std::string& text, std::vector<Recorded>* out, RecordingError* error);
+// The same from a file, saying on stderr what is wrong.
+bool read_recording(const std::string& path, std::vector<Recorded>* out);
+// The document with its `pid` and `written` set to these; every other byte kept.
+std::string restamp(const std::string& document, uint32_t pid, uint64_t tick);
+// Whether two paths name one file: by identity where either exists, else by folder and name.
+bool same_file(const std::string& a, const std::string& b);
+
 struct Reader {
-    std::FILE* record = nullptr; // every revision, one JSON line each (docs/hostsim.md)
+    Recording* record = nullptr; // every revision, one JSON line each
     Session* session = nullptr;
     std::atomic<bool> stop{false};
     bool busy = false;     // read at every poll, changed or not, as a careless reader does
@@ -111,9 +149,16 @@ struct PlayResult {
 bool play(const Scenario& scenario, HostPlugin* library, const std::string& plugin,
           Session* session, Reader* reader, PlayResult* result, std::string* error);
 
-// Publishes the documents of a recording into `dir` at their recorded gaps, each through
+struct ReplayOptions {
+    std::string recording;
+    std::string to;        // the folder to publish into; the data folder when not given
+    bool to_given = false; // so that --to "" is refused, not taken for the data folder
+    bool restamp = false;  // each document's pid and written made this process's and now
+    double speed = 1;      // how many times as fast as recorded
+};
+// Publishes the documents of a recording at their recorded gaps, each through
 // telemetry.json.tmp and a rename as the plug-in does. Returns the exit status.
-int replay(const std::string& record, const std::string& dir);
+int replay(const ReplayOptions& options);
 
 // What was wrong with a drive, one line each; none for a good run. `folder_problem` tells why
 // the data folder could not take a document ("" when it could), for a run that read none.

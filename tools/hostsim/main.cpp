@@ -3,6 +3,7 @@
 #include "tools/hostsim/hostsim.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -11,7 +12,7 @@ const char USAGE[] =
     "usage: hostsim [--plugin PATH] [--record FILE] [--busy-reader] [SCENARIO]\n"
     "       hostsim --check SCENARIO\n"
     "       hostsim --print-default\n"
-    "       hostsim --replay FILE [--to DIR]\n"
+    "       hostsim --replay FILE [--to DIR] [--restamp] [--speed F]\n"
     "       hostsim --watch [--record FILE]\n"
     "\n"
     "Loads the QAV plug-in (default: the one beside hostsim), plays SCENARIO (default: the\n"
@@ -19,13 +20,18 @@ const char USAGE[] =
     "telemetry.json it reads, then a summary. Ctrl+C shuts the plug-in down early; a second\n"
     "Ctrl+C ends at once, as a crash.\n"
     "  --plugin PATH   the plug-in library to load\n"
-    "  --record FILE   also write every revision read to FILE, one JSON line each\n"
+    "  --record FILE   also write every revision read to FILE, one JSON line each; FILE is\n"
+    "                  replaced only by a whole recording, and only if it is an earlier\n"
+    "                  recording or empty\n"
     "  --busy-reader   read the file at every poll, not only when it changed, to see how\n"
     "                  often such a reader makes the plug-in's replace fail\n"
     "  --check         only check the scenario file, load nothing\n"
     "  --print-default print the built-in scenario\n"
     "  --replay FILE   publish a recording's documents again at their recorded times, into\n"
     "                  the data folder or DIR; loads no plug-in\n"
+    "  --restamp       replay each document as written now by the replay: its pid and written\n"
+    "                  become the replay's own and the current tick\n"
+    "  --speed F       replay F times as fast (0.001 to 1000)\n"
     "  --watch         load no plug-in: follow the data folder's telemetry.json as a real host\n"
     "                  writes it, until the closing document or Ctrl+C, then give a verdict\n"
     "Exit status:\n";
@@ -37,7 +43,9 @@ void print_usage(std::FILE* to)
 }
 
 struct Options {
-    std::string plugin, record, scenario_path, replay, to;
+    std::string plugin, record, scenario_path, replay, to, speed;
+    bool to_given = false;
+    bool restamp = false;
     bool check = false;
     bool busy_reader = false;
     bool watch = false;
@@ -54,7 +62,8 @@ const OptionRow OPTIONS[] = {
     {"--plugin", &Options::plugin, nullptr},    {"--record", &Options::record, nullptr},
     {"--replay", &Options::replay, nullptr},    {"--to", &Options::to, nullptr},
     {"--check", nullptr, &Options::check},      {"--busy-reader", nullptr, &Options::busy_reader},
-    {"--watch", nullptr, &Options::watch},
+    {"--watch", nullptr, &Options::watch},      {"--restamp", nullptr, &Options::restamp},
+    {"--speed", &Options::speed, nullptr},
 };
 
 bool parse_options(const std::vector<std::string>& args, Options* o, std::string* error)
@@ -68,12 +77,15 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         if (option != nullptr && option->flag != nullptr) {
             o->*option->flag = true;
         } else if (option != nullptr) {
-            // "--plugin --record x" would otherwise load a plug-in named --record.
-            if (i + 1 == args.size() || args[i + 1].compare(0, 2, "--") == 0) {
+            // "--plugin --record x" would otherwise load a plug-in named --record, and
+            // "--record ''" record nothing without a word. --to "" has its own refusal.
+            if (i + 1 == args.size() || args[i + 1].compare(0, 2, "--") == 0 ||
+                (args[i + 1].empty() && option->value != &Options::to)) {
                 *error = a + " needs a value";
                 return false;
             }
             o->*option->value = args[++i];
+            if (option->value == &Options::to) o->to_given = true;
         } else if (!a.empty() && a[0] == '-') {
             *error = "unknown option " + a;
             return false;
@@ -88,9 +100,9 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
     if (o->check && o->scenario_path.empty()) {
         *error = "--check needs a scenario file";
     } else if (!o->replay.empty() && (plays || o->watch || !o->record.empty())) {
-        *error = "--replay takes only --to";
-    } else if (!o->to.empty() && o->replay.empty()) {
-        *error = "--to goes with --replay";
+        *error = "--replay takes only --to, --restamp and --speed";
+    } else if ((o->to_given || o->restamp || !o->speed.empty()) && o->replay.empty()) {
+        *error = "--to, --restamp and --speed go with --replay";
     } else if (o->watch && plays) {
         *error = "--watch takes only --record";
     }
@@ -152,6 +164,13 @@ std::string load_error(const std::string& plugin, std::string error)
     return error;
 }
 
+bool parse_speed(const std::string& text, double* speed)
+{
+    char* end = nullptr;
+    *speed = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == 0 && *speed >= 0.001 && *speed <= 1000;
+}
+
 } // namespace
 
 void say_locked(const Session* session, const char* source, const std::string& text)
@@ -182,6 +201,55 @@ static void on_interrupt()
     if (++g_interrupts > 1) os_exit_now(EXIT_INTERRUPTED);
 }
 
+// Plays the scenario, or watches; `ran` tells that it got as far as reading documents.
+static int run(const Options& options, const std::string& plugin, const std::string& telemetry,
+               Recording* recording, bool* ran)
+{
+    std::string error;
+    Scenario scenario;
+    if (!options.watch && !load_scenario(options.scenario_path, &scenario)) return EXIT_USAGE;
+    if (options.check) {
+        std::printf("%s: %zu calls over %.3f s\n", options.scenario_path.c_str(),
+                    scenario.lines.size(), scenario.length());
+        return EXIT_OK;
+    }
+
+    Session session;
+    session.start_us = os_micros();
+    Reader reader;
+    reader.session = &session;
+    reader.watch.path = telemetry;
+    reader.busy = options.busy_reader;
+    reader.watching = options.watch;
+    reader.record = recording;
+    if (options.watch) {
+        *ran = true;
+        return watch(&reader);
+    }
+
+    HostPlugin library;
+    if (!host_load_plugin(plugin, &library, &error)) {
+        std::fprintf(stderr, "hostsim: cannot load %s: %s\n", plugin.c_str(),
+                     load_error(plugin, error).c_str());
+        return EXIT_LOAD;
+    }
+    std::printf("hostsim: %s, %.1f s at 60 frames a second\n",
+                options.scenario_path.empty() ? "built-in scenario" : options.scenario_path.c_str(),
+                scenario.length());
+    std::printf("hostsim: watching %s\n\n", reader.watch.path.c_str());
+    std::printf("    time  source    what\n");
+
+    PlayResult result;
+    bool played = play(scenario, &library, plugin, &session, &reader, &result, &error);
+    *ran = played;
+    if (!played) {
+        std::fprintf(stderr, "hostsim: %s: %s\n", plugin.c_str(), error.c_str());
+        return EXIT_LOAD;
+    }
+    return summarize(reader, result, os_folder_problem(reader.watch.path)) ? EXIT_OK
+                                                                           : EXIT_DOCUMENTS;
+}
+
 int main(int argc, char** argv)
 {
     std::vector<std::string> args = os_arguments(argc, argv);
@@ -201,60 +269,48 @@ int main(int argc, char** argv)
         return EXIT_USAGE;
     }
     os_on_interrupt(on_interrupt);
-    if (!options.replay.empty()) return replay(options.replay, options.to);
-
-    Scenario scenario;
-    if (!options.watch && !load_scenario(options.scenario_path, &scenario)) return EXIT_USAGE;
-    if (options.check) {
-        std::printf("%s: %zu calls over %.3f s\n", options.scenario_path.c_str(),
-                    scenario.lines.size(), scenario.length());
-        return EXIT_OK;
+    if (!options.replay.empty()) {
+        ReplayOptions replaying;
+        replaying.recording = options.replay;
+        replaying.to = options.to;
+        replaying.to_given = options.to_given;
+        replaying.restamp = options.restamp;
+        if (!options.speed.empty() && !parse_speed(options.speed, &replaying.speed)) {
+            std::fprintf(stderr, "hostsim: --speed takes a number from 0.001 to 1000, not '%s'\n",
+                         options.speed.c_str());
+            return EXIT_USAGE;
+        }
+        return replay(replaying);
     }
 
-    Session session;
-    session.start_us = os_micros();
-    Reader reader;
-    reader.session = &session;
-    reader.watch.path = os_telemetry_path();
-    reader.busy = options.busy_reader;
-    reader.watching = options.watch;
-    if (reader.watch.path.empty()) {
+    std::string telemetry = os_telemetry_path();
+    if (telemetry.empty()) {
         std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
         return EXIT_LOAD;
     }
+    std::string plugin = options.plugin.empty() ? os_default_plugin() : options.plugin;
+    Recording* recording = nullptr;
     if (!options.record.empty()) {
-        reader.record = os_open_write(options.record);
-        if (reader.record == nullptr) {
-            std::fprintf(stderr, "hostsim: cannot write %s\n", options.record.c_str());
+        // Before anything is read or loaded: a wrong FILE must not cost the file it names.
+        std::vector<KeptFile> keep = {{options.scenario_path, "the scenario"},
+                                      {plugin, "the plug-in"},
+                                      {telemetry, "telemetry.json, which the plug-in writes"},
+                                      {telemetry + ".tmp", "the plug-in's telemetry.json.tmp"}};
+        recording = recording_open(options.record, keep, &error);
+        if (recording == nullptr) {
+            std::fprintf(stderr, "hostsim: --record %s: %s\n", options.record.c_str(), error.c_str());
             return EXIT_USAGE;
         }
     }
-    if (options.watch) {
-        int status = watch(&reader);
-        if (reader.record != nullptr) std::fclose(reader.record);
-        return status;
+    bool ran = false;
+    int status = run(options, plugin, telemetry, recording, &ran);
+    if (recording != nullptr) {
+        std::string incomplete = recording_close(recording, ran);
+        if (!incomplete.empty()) {
+            std::fflush(stdout); // after the summary, not inside it
+            std::fprintf(stderr, "hostsim: recording incomplete: %s\n", incomplete.c_str());
+            status = EXIT_LOAD;
+        }
     }
-
-    std::string plugin = options.plugin.empty() ? os_default_plugin() : options.plugin;
-    HostPlugin library;
-    if (!host_load_plugin(plugin, &library, &error)) {
-        std::fprintf(stderr, "hostsim: cannot load %s: %s\n", plugin.c_str(),
-                     load_error(plugin, error).c_str());
-        return EXIT_LOAD;
-    }
-    std::printf("hostsim: %s, %.1f s at 60 frames a second\n",
-                options.scenario_path.empty() ? "built-in scenario" : options.scenario_path.c_str(),
-                scenario.length());
-    std::printf("hostsim: watching %s\n\n", reader.watch.path.c_str());
-    std::printf("    time  source    what\n");
-
-    PlayResult result;
-    bool played = play(scenario, &library, plugin, &session, &reader, &result, &error);
-    if (reader.record != nullptr) std::fclose(reader.record);
-    if (!played) {
-        std::fprintf(stderr, "hostsim: %s: %s\n", plugin.c_str(), error.c_str());
-        return EXIT_LOAD;
-    }
-    return summarize(reader, result, os_folder_problem(reader.watch.path)) ? EXIT_OK
-                                                                           : EXIT_DOCUMENTS;
+    return status;
 }

@@ -6,6 +6,7 @@
 #include "state/vocabulary.h"
 #include "support/host_model.h"
 
+#include <cfloat>
 #include <cmath>
 
 namespace {
@@ -56,7 +57,11 @@ void send_channels(Player* p, const Truck& truck)
     send_channel(p, CHANNEL_GAME_TIME,
                  host_u32(GAME_TIME_AT_LOAD + (uint32_t)(truck.game_seconds / 60)));
     send_channel(p, CHANNEL_TRUCK_PLACEMENT, placement);
-    send_channel(p, CHANNEL_TRUCK_SPEED, host_float((float)truck.speed));
+    // The host's speed is a float: a finite speed beyond its range arrives as an infinity.
+    float speed = std::fabs(truck.speed) <= FLT_MAX || std::isnan(truck.speed)
+                      ? (float)truck.speed
+                      : std::copysign(HUGE_VALF, (float)(truck.speed > 0 ? 1 : -1));
+    send_channel(p, CHANNEL_TRUCK_SPEED, host_float(speed));
 }
 
 void move_truck(Truck* t, double dt)
@@ -69,10 +74,17 @@ void move_truck(Truck* t, double dt)
     double step = 12.0 * dt; // degrees a second: a gentle bend of the road
     t->heading += std::fabs(turn) <= step ? turn : std::copysign(step, turn);
     double rad = t->heading * 3.14159265358979323846 / 180;
-    t->x += t->speed * std::sin(rad) * dt;
-    t->z -= t->speed * std::cos(rad) * dt;
+    // The truck stops at the edge of the numbers: motion never makes a coordinate infinite
+    // or NaN, nor moves one the scenario made so.
+    double x = t->x + t->speed * std::sin(rad) * dt, z = t->z - t->speed * std::cos(rad) * dt;
+    if (std::isfinite(x)) t->x = x;
+    if (std::isfinite(z)) t->z = z;
     t->game_seconds += dt * GAME_SECONDS_PER_SECOND;
 }
+
+// A coordinate as the console shows it: centimetres, or all its digits in short form when
+// it is huge or not a number.
+std::string metres(double v) { return number(v, std::fabs(v) < 1e9 ? 2 : -1); }
 
 std::string describe_job(const ScenarioLine& l)
 {
@@ -116,11 +128,15 @@ void make_call(Player* p, const ScenarioLine& l, Truck* truck)
         truck->target_heading = l.value[0];
         break;
     case Call::position:
-        say(session, "truck", "at " + number(l.value[0], 2) + " " + number(l.value[1], 2) + " " +
-                                  number(l.value[2], 2));
+        say(session, "truck", "at " + metres(l.value[0]) + " " + metres(l.value[1]) + " " +
+                                  metres(l.value[2]));
         truck->x = l.value[0];
         truck->y = l.value[1];
         truck->z = l.value[2];
+        break;
+    case Call::speed:
+        say(session, "truck", "speed " + number(l.value[0]) + " m/s at once");
+        truck->speed = truck->target_speed = l.value[0];
         break;
     case Call::job: {
         say(session, "host", describe_job(l));

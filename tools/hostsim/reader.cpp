@@ -29,17 +29,6 @@ std::string writer_of(const DocumentView& v)
            (os_process_alive(v.pid) ? " runs" : " gone");
 }
 
-// One line of a recording: when the reader saw the document, why it was written, and its
-// bytes exactly, as a JSON string.
-void record(std::FILE* file, double seconds, const std::string& cause, const std::string& bytes)
-{
-    using Json = nlohmann::json;
-    std::string document = Json(bytes).dump(-1, ' ', false, Json::error_handler_t::replace);
-    std::fprintf(file, "{\"at\":%.3f,\"cause\":%s,\"document\":%s}\n", seconds,
-                 Json(cause).dump().c_str(), document.c_str());
-    std::fflush(file);
-}
-
 std::string describe(const Revision& r)
 {
     const DocumentView& v = r.view;
@@ -132,7 +121,7 @@ void reader_poll(Reader* reader, bool force)
                        describe(r) + (reader->watching ? writer_of(r.view) : ""));
         }
         if (reader->record != nullptr) {
-            record(reader->record, (double)(now - reader->session->start_us) / 1e6, r.cause, bytes);
+            record_document(reader->record, (double)(now - reader->session->start_us) / 1e6, r.cause, bytes);
         }
     }
     os_unlock();

@@ -4,6 +4,7 @@
 
 #include "state/vocabulary.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cmath>
@@ -19,7 +20,8 @@ struct Token {
 };
 
 // What each command takes. Numbers must lie within [lo, hi], which a wrong one's message
-// names; `job` and `load` take key=value arguments of their own and are parsed apart.
+// names; one bounded by infinities takes any number, nan, inf and -inf too. `job` and `load`
+// take key=value arguments of their own and are parsed apart.
 struct CommandRow {
     const char* name;
     int call; // a Call, or -1 for load
@@ -34,7 +36,8 @@ const CommandRow COMMANDS[] = {
     {"pause", (int)Call::pause, 0, 0, 0, "no arguments"},
     {"drive", (int)Call::drive, 1, -50, 250, "one number: the target speed in km/h"},
     {"heading", (int)Call::heading, 1, -360, 360, "one number: the heading in degrees"},
-    {"position", (int)Call::position, 3, -1e9, 1e9, "three numbers: x, y and z in metres"},
+    {"position", (int)Call::position, 3, -HUGE_VAL, HUGE_VAL, "three numbers: x, y and z in metres"},
+    {"speed", (int)Call::speed, 1, -HUGE_VAL, HUGE_VAL, "one number: the speed in m/s"},
     {"job", (int)Call::job, 0, 0, 0, ""},
     {"event", (int)Call::event, 1, 0, 0, "one identifier"},
     {"freeze", (int)Call::freeze, 1, 0, MAX_SECONDS, "one number: how long, in seconds"},
@@ -126,6 +129,32 @@ bool parse_unsigned(const std::string& s, uint64_t max, uint64_t* out)
 }
 
 std::string quote(const std::string& s) { return "'" + s + "'"; }
+
+// A message as a console can show it: a control byte of the scenario's own is written \xHH.
+std::string escaped(const std::string& s)
+{
+    std::string out;
+    for (unsigned char c : s) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += c < 0x20 || c == 0x7F ? std::string(hex) : std::string(1, (char)c);
+    }
+    return out;
+}
+
+// Whether the text is UTF-16, as some editors save "Unicode": a byte-order mark, or a NUL
+// in every other byte of its start.
+bool utf16(const std::string& text)
+{
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) return true;
+    size_t n = std::min<size_t>(text.size(), 64) & ~(size_t)1;
+    bool even = n > 0, odd = n > 0;
+    for (size_t i = 0; i < n; i += 2) {
+        even = even && text[i] == 0 && text[i + 1] != 0;
+        odd = odd && text[i + 1] == 0 && text[i] != 0;
+    }
+    return even || odd;
+}
 
 std::string attribute_names()
 {
@@ -237,6 +266,12 @@ bool parse_arguments(const CommandRow& command, const std::vector<Token>& args,
         return true;
     }
     for (size_t i = 0; i < command.count; i++) {
+        if (std::isinf(command.lo)) {
+            if (parse_double(args[i].text, &out->value[i])) continue;
+            *error = usage + "; " + quote(args[i].text) + " is not a number (nan, inf and -inf "
+                     "are allowed; a finite one lies within a double's range)";
+            return false;
+        }
         if (!parse_finite(args[i].text, command.lo, command.hi, &out->value[i])) {
             *error = usage + "; " + quote(args[i].text) + " is not a number from " +
                      number(command.lo) + " to " + number(command.hi);
@@ -276,7 +311,8 @@ std::string parse_line(Parse* p, const std::vector<Token>& tokens, int line_numb
     }
     if (relative) at += p->previous;
     if (at < p->previous) {
-        return "time " + time + " comes before the previous line's; lines must be in time order";
+        return "time " + quote(time) +
+               " comes before the previous line's; lines must be in time order";
     }
     if (at > MAX_SECONDS) {
         return "a scenario lasts at most a day, 86400 s; this line comes at " + number(at) + " s";
@@ -330,8 +366,12 @@ bool parse_scenario(const std::string& text, Scenario* out, std::vector<Scenario
     Parse p;
     p.out = out;
     auto fail = [&](int line, const std::string& message) {
-        if (errors->size() < SCENARIO_ERRORS_KEPT) errors->push_back({line, message});
+        if (errors->size() < SCENARIO_ERRORS_KEPT) errors->push_back({line, escaped(message)});
     };
+    if (utf16(text)) {
+        fail(1, "the file is UTF-16 (some editors' \"Unicode\"): save it as UTF-8");
+        return false;
+    }
     size_t pos = 0;
     int number = 0;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3; // a byte-order mark from Notepad

@@ -22,6 +22,7 @@ enum class Call {
     freeze,   // no frames and no channel values for a while, as on a loading screen
     shutdown, // scs_telemetry_shutdown
     crash,    // the host stops calling the plug-in and unloads nothing
+    speed,    // the truck's speed at once, m/s; last so that the built-in drive need not use it
 };
 
 // One job attribute, typed as the host types it.
@@ -37,7 +38,8 @@ struct ScenarioLine {
     int line;                // in the scenario text, from 1
     double at;               // seconds since load
     Call call;
-    double value[3];         // drive: km/h; heading: degrees; position: x, y, z; freeze: s
+    double value[3];         // drive: km/h; heading: degrees; position: x, y, z (may be NaN
+                             // or infinite on purpose); speed: m/s (the same); freeze: s
     std::string id;          // event: the gameplay event's identifier
     std::vector<JobAttribute> attributes; // job
 };

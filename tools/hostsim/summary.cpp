@@ -9,7 +9,7 @@
 const ExitMeaning EXIT_MEANINGS[5] = {
     {EXIT_OK, "every document read was valid and the closing one was seen (or a crash meant none was due); a watch's verdict was 'live' or 'closed'"},
     {EXIT_USAGE, "a bad command line, scenario or recording"},
-    {EXIT_LOAD, "the plug-in could not be loaded or refused to initialize, or a replay could not write"},
+    {EXIT_LOAD, "the plug-in could not be loaded or refused to initialize, or a replay or a recording could not be written whole"},
     {EXIT_DOCUMENTS, "a document was unreadable or invalid, or one was missing, or a watch's verdict was not 'live' or 'closed'"},
     {EXIT_INTERRUPTED, "a second Ctrl+C ended hostsim at once, as a crash"},
 };
