@@ -31,7 +31,7 @@ watcher=$!
 trap 'kill $watcher 2>/dev/null || true' EXIT
 sleep 1
 if [[ $source == *.jsonl ]]; then
-  "$1" --replay "$source" --to "$work/data/QAV" --restamp --speed 4 >"$work/hostsim.txt" 2>&1
+  "$1" --replay "$source" --restamp --speed 4 >"$work/hostsim.txt" 2>&1 # into WORK/data/QAV
 else
   "$@" "$source" >"$work/hostsim.txt" 2>&1
 fi || { cat "$work/hostsim.txt"; exit 1; }

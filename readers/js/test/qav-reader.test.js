@@ -36,7 +36,7 @@ test('recordings: documents, events and verdicts', () => {
   for (const [name, events, verdict] of [
     ['after-crash', 1, 'closed'], ['burst', 5, 'closed'], ['crash', 0, GONE],
     ['drive', 2, 'closed'], ['freeze', 1, 'closed'], ['job', 1, 'closed'],
-    ['largest', 1, GONE], ['lost-closing', 2, GONE], ['texts', 2, 'closed'],
+    ['largest', 4294967295, GONE], ['lost-closing', 2, GONE], ['texts', 2, 'closed'],
     ['two-hosts', null, 'closed'], ['wrap', [0, 4294967294, 1, 1, 3, 0], 'closed']]) {
     const { reader, publish } = folder();
     const pids = new Map(), seen = [];

@@ -45,7 +45,7 @@ class Folder(unittest.TestCase):
         for name, events, verdict in [
                 ("after-crash", 1, "closed"), ("burst", 5, "closed"), ("crash", 0, GONE),
                 ("drive", 2, "closed"), ("freeze", 1, "closed"), ("job", 1, "closed"),
-                ("largest", 1, GONE), ("lost-closing", 2, GONE), ("texts", 2, "closed"),
+                ("largest", 4294967295, GONE), ("lost-closing", 2, GONE), ("texts", 2, "closed"),
                 ("two-hosts", None, "closed"), ("wrap", [0, 4294967294, 1, 1, 3, 0], "closed")]:
             with self.subTest(name), open(os.path.join(RECORDINGS, name + ".jsonl"),
                                           encoding="utf-8") as f:
