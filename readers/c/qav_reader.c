@@ -99,7 +99,7 @@ static int stamp_of(const char *path, uint64_t stamp[3])
     struct stat s;
     if (stat(path, &s) != 0) return 0;
 #ifdef __APPLE__
-    stamp[0] = (uint64_t)s.st_mtimespec.tv_sec * 1000000000u + (uint64_t)s.st_mtimespec.tv_nsec;
+    stamp[0] = (uint64_t)s.st_mtime; /* in seconds: the file number tells a replace */
 #else
     stamp[0] = (uint64_t)s.st_mtim.tv_sec * 1000000000u + (uint64_t)s.st_mtim.tv_nsec;
 #endif
