@@ -26,12 +26,19 @@ enum class ReadResult {
     missing,   // no such file (yet, or between a delete and a rename)
     sharing,   // someone holds the file without sharing it: try again
     failed,    // any other error
+    not_file,  // not a regular file (a FIFO, a device): nothing was read
 };
 
 // Reads a whole file the way a well-behaved reader of telemetry.json does: open with every
 // sharing mode, read everything, close at once. Reads at most `limit` + 1 bytes, so a caller
-// can tell a file that is too large.
-ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes);
+// can tell a file that is too large. `regular_only` never waits: a FIFO put where a document
+// belongs would otherwise block the open until something writes into it.
+ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes,
+                        bool regular_only = false);
+
+// What is at a path. Only os_file_stamp tells a FIFO apart; os_file_identity counts it as other,
+// like a device.
+enum class FileKind { missing, regular, directory, fifo, other };
 
 // A file's last-write time, size and identity, read without opening it.
 struct FileStamp {
@@ -39,9 +46,11 @@ struct FileStamp {
     uint64_t time; // system units; only compared
     uint64_t size;
     uint64_t id;   // the file's identity where the system tells it cheaply, else 0
+    FileKind kind; // what is at the path
     bool operator==(const FileStamp& o) const
     {
-        return exists == o.exists && time == o.time && size == o.size && id == o.id;
+        return exists == o.exists && time == o.time && size == o.size && id == o.id &&
+               kind == o.kind;
     }
 };
 FileStamp os_file_stamp(const std::string& path);
@@ -50,7 +59,6 @@ std::FILE* os_open_write(const std::string& path);
 
 // What a path names, and which file that is: two paths name one file when both exist with
 // the same volume and index (a link or another spelling of the path included).
-enum class FileKind { missing, regular, directory, other }; // other: a device, a pipe
 struct FileIdentity {
     FileKind kind;
     uint64_t volume, index;
@@ -93,6 +101,13 @@ uint32_t os_process_id();
 // Why the folder that holds `file` cannot take a new file beside it: "the folder F is missing",
 // "... is not a folder", "... cannot be written"; "" when it can.
 std::string os_folder_problem(const std::string& file);
+
+// When the process with this id started, on the os_tick_ms clock, so that it can be set
+// against a document's `written`; false when the system will not tell. Windows: its creation
+// time, taken back from the current wall time to the current tick. Linux: field 22 of
+// /proc/PID/stat, clock ticks of CLOCK_BOOTTIME, less the time the machine slept
+// (CLOCK_BOOTTIME now less the tick now). Either is exact to about 16 ms.
+bool os_process_started_ms(uint32_t pid, uint64_t* tick);
 
 // Creates one folder; an existing one is fine, any other failure shows at the first write.
 void os_create_directory(const std::string& path);

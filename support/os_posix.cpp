@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -30,11 +32,18 @@ uint64_t os_micros()
 void os_sleep_ms(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 void os_fine_sleep(bool) {}
 
-ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes)
+ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes,
+                        bool regular_only)
 {
     bytes->clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK lets the open of a FIFO return at once; a regular file reads the same with it.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (regular_only ? O_NONBLOCK : 0));
     if (fd < 0) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
+    struct stat st;
+    if (regular_only && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        return ReadResult::not_file;
+    }
     char buffer[4096];
     ReadResult result = ReadResult::ok;
     while (bytes->size() <= limit) {
@@ -51,10 +60,14 @@ ReadResult os_read_file(const std::string& path, size_t limit, std::string* byte
 FileStamp os_file_stamp(const std::string& path)
 {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return FileStamp{false, 0, 0, 0};
+    if (stat(path.c_str(), &st) != 0) return FileStamp{false, 0, 0, 0, FileKind::missing};
     // Every replace brings a new inode: a change shows even within one clock tick.
     uint64_t time = (uint64_t)st.st_mtim.tv_sec * 1000000000u + (uint64_t)st.st_mtim.tv_nsec;
-    return FileStamp{true, time, (uint64_t)st.st_size, (uint64_t)st.st_ino};
+    FileKind kind = S_ISREG(st.st_mode)    ? FileKind::regular
+                    : S_ISDIR(st.st_mode)  ? FileKind::directory
+                    : S_ISFIFO(st.st_mode) ? FileKind::fifo
+                                           : FileKind::other;
+    return FileStamp{true, time, (uint64_t)st.st_size, (uint64_t)st.st_ino, kind};
 }
 
 std::FILE* os_open_write(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
@@ -145,6 +158,32 @@ std::string os_folder_problem(const std::string& file)
     if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
     if (access(folder.c_str(), W_OK | X_OK) != 0) return "the folder " + folder + " cannot be written";
     return "";
+}
+
+bool os_process_started_ms(uint32_t pid, uint64_t* tick)
+{
+    std::string text;
+    if (os_read_file("/proc/" + std::to_string(pid) + "/stat", 4096, &text, true) != ReadResult::ok) {
+        return false;
+    }
+    // The command name in parentheses may hold spaces and ')': count fields after the last ')',
+    // which ends field 2; the start time is field 22.
+    size_t at = text.rfind(')');
+    for (int field = 2; field < 22 && at != std::string::npos; field++) at = text.find(' ', at + 1);
+    if (at == std::string::npos) return false;
+    char* end = nullptr;
+    unsigned long long clock_ticks = std::strtoull(text.c_str() + at + 1, &end, 10);
+    long hz = sysconf(_SC_CLK_TCK);
+    struct timespec boot;
+    if (end == text.c_str() + at + 1 || hz <= 0 || clock_gettime(CLOCK_BOOTTIME, &boot) != 0) {
+        return false;
+    }
+    uint64_t boot_ms = (uint64_t)boot.tv_sec * 1000u + (uint64_t)boot.tv_nsec / 1000000u;
+    uint64_t now = os_tick_ms();
+    uint64_t slept = boot_ms > now ? boot_ms - now : 0;
+    uint64_t started = (uint64_t)clock_ticks * 1000u / (uint64_t)hz;
+    *tick = started > slept ? started - slept : 0;
+    return true;
 }
 
 void os_create_directory(const std::string& path) { (void)mkdir(path.c_str(), 0777); }

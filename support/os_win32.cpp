@@ -60,7 +60,8 @@ void os_fine_sleep(bool on)
     }
 }
 
-ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes)
+ReadResult os_read_file(const std::string& path, size_t limit, std::string* bytes,
+                        bool regular_only)
 {
     bytes->clear();
     // FILE_SHARE_DELETE matters most: without it the plug-in's rename over the file fails
@@ -73,6 +74,11 @@ ReadResult os_read_file(const std::string& path, size_t limit, std::string* byte
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return ReadResult::missing;
         if (error == ERROR_SHARING_VIOLATION) return ReadResult::sharing;
         return ReadResult::failed;
+    }
+    // A named pipe or a device opened by a name of its own is not a file on disk.
+    if (regular_only && GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return ReadResult::not_file;
     }
     char buffer[4096];
     ReadResult result = ReadResult::ok;
@@ -94,11 +100,13 @@ FileStamp os_file_stamp(const std::string& path)
     // Queries by name: no handle is left open that a rename could collide with.
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(os_wide(path).c_str(), GetFileExInfoStandard, &data)) {
-        return FileStamp{false, 0, 0, 0};
+        return FileStamp{false, 0, 0, 0, FileKind::missing};
     }
     uint64_t time = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
     uint64_t size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
-    return FileStamp{true, time, size, 0};
+    FileKind kind = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? FileKind::directory
+                                                                     : FileKind::regular;
+    return FileStamp{true, time, size, 0, kind};
 }
 
 std::FILE* os_open_write(const std::string& path) { return _wfopen(os_wide(path).c_str(), L"wb"); }
@@ -225,6 +233,25 @@ std::string os_folder_problem(const std::string& file)
     }
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return "";
+}
+
+bool os_process_started_ms(uint32_t pid, uint64_t* tick)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == NULL) return false;
+    FILETIME created, exited, kernel, user;
+    bool known = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+    CloseHandle(process);
+    if (!known) return false;
+    // The creation time is wall time: count back from now on both clocks.
+    FILETIME wall;
+    GetSystemTimeAsFileTime(&wall);
+    uint64_t now = GetTickCount64();
+    uint64_t start100ns = (uint64_t)created.dwHighDateTime << 32 | created.dwLowDateTime;
+    uint64_t now100ns = (uint64_t)wall.dwHighDateTime << 32 | wall.dwLowDateTime;
+    uint64_t age = now100ns > start100ns ? (now100ns - start100ns) / 10000 : 0;
+    *tick = now > age ? now - age : 0;
+    return true;
 }
 
 void os_create_directory(const std::string& path) { (void)CreateDirectoryW(os_wide(path).c_str(), NULL); }

@@ -13,7 +13,19 @@
 #include <cstdint>
 #include <string>
 
-enum { DOCUMENT_READ_LIMIT = 64 * 1024 }; // a document is a few kilobytes at most
+// The largest document is 6852 bytes; a reader reads into 8 KiB, and anything longer is not
+// a document.
+enum { DOCUMENT_READ_LIMIT = 8 * 1024 };
+
+enum class WatchResult {
+    unchanged, // the stamp is the same: nothing was opened
+    missing,   // no file (yet, or between a delete and a rename): look again
+    sharing,   // the file is held without sharing it: look again
+    failed,    // the read failed
+    not_file,  // a directory, a FIFO or a device is at the path: nothing was read
+    same,      // read, but the bytes are those already seen
+    changed,   // a new document is in `bytes` (it may still be invalid: check it)
+};
 
 struct DocumentWatch {
     std::string path;      // telemetry.json
@@ -22,15 +34,7 @@ struct DocumentWatch {
     std::string bytes;     // the document last read
     uint64_t checks = 0;   // looks at the stamp
     uint64_t reads = 0;    // opens tried
-};
-
-enum class WatchResult {
-    unchanged, // the stamp is the same: nothing was opened
-    missing,   // no file (yet, or between a delete and a rename): look again
-    sharing,   // the file is held without sharing: look again
-    failed,    // the read failed
-    same,      // read, but the bytes are those already seen
-    changed,   // a new document is in `bytes` (it may still be invalid: check it)
+    WatchResult last = WatchResult::missing; // what the last look found
 };
 
 // One look at the file. `force` reads it even when its stamp has not changed.
