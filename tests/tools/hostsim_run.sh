@@ -11,7 +11,7 @@
 #     nothing.
 #   hostsim_run.sh replay SCENARIO WORK CHECK_RECORD -- HOSTSIM   (native)
 #     records SCENARIO, replays the recording while a watch records what it sees, and has
-#     CHECK_RECORD compare the two.
+#     CHECK_RECORD compare the two. The watch must end on the closing document.
 #   hostsim_run.sh plot SCENARIO WORK PYTHON PACING_PLOT -- HOSTSIM   (native)
 #     records SCENARIO and draws the recording: the script must leave a PNG picture.
 #   hostsim_run.sh verdicts WORK -- HOSTSIM   (native)
@@ -90,11 +90,12 @@ case $mode in
   replay)
     "$@" --record record.jsonl test.scenario >/dev/null
     rm -f data/QAV/telemetry.json
-    "$1" --watch --record seen.jsonl >watch.txt 2>&1 &
+    # The recorded writer is gone: only --follow keeps the watch to the closing document.
+    "$1" --watch --follow --record seen.jsonl >watch.txt 2>&1 &
     watcher=$!
     sleep 1
     "$1" --replay record.jsonl
-    wait $watcher || { cat watch.txt; echo "the watch did not end well"; exit 1; }
+    interrupt $watcher 0.2 || { cat watch.txt; echo "the watch did not end well"; exit 1; }
     cat watch.txt
     "${check[@]}" --replayed record.jsonl seen.jsonl
     ;;

@@ -1,41 +1,115 @@
-// hostsim --watch's verdict on the last document it read: what a person asking "is the
-// plug-in working?" is told about a live host, a stuck one and one that died.
+// hostsim --watch's verdicts: what a person asking "is the plug-in working?" is told about a
+// live host, a stuck one, one that closed and one that died, and about a telemetry.json that
+// holds no document at all.
 #include "tools/hostsim/hostsim.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <fstream>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-TEST(Watch, VerdictTellsLiveStaleAndGoneHosts)
+nlohmann::ordered_json base_document()
 {
     std::ifstream cases(QAV_DOCUMENT_CASES);
-    nlohmann::ordered_json base = nlohmann::ordered_json::parse(cases)["base"];
-    const uint64_t now = os_tick_ms();
+    return nlohmann::ordered_json::parse(cases)["base"];
+}
+
+TEST(Watch, VerdictTellsLiveStaleClosedAndGoneHosts)
+{
+    nlohmann::ordered_json base = base_document();
+    // Times are offsets from `t`, which is later than this process's start.
+    const int64_t t = (int64_t)os_tick_ms();
     const uint32_t me = (uint32_t)getpid(), nobody = 0x7FFFFFFF;
-    struct Row {
+    pid_t younger = fork(); // takes a pid after the documents below were "written"
+    if (younger == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(younger, 0);
+    struct Doc {
         uint32_t pid;
-        uint64_t written;
+        int64_t written;
         const char* last_event;
+        uint32_t event_seq;
+        bool running_with_job;
+    };
+    const Doc none = {0, 0, nullptr, 0, false};
+    struct Row {
+        Doc before, last; // `before` is read first unless its pid is 0
+        int64_t now;
         const char* verdict;
     } rows[] = {
-        {me, now - 900, "", "live"},
-        {me, now - 30500, "", "stale 30 s"},
-        {me, now + 60000, "", "host gone without a closing document"}, // before this boot
-        {nobody, now, "job.delivered", "host gone without a closing document"},
-        {nobody, now - 30500, "game.closed", "closed"},
+        {none, {me, 0, "", 0, true}, 900, "live"},
+        {none, {me, 0, "", 0, true}, 30500, "stale 30 s"},
+        {none, {me, 60000, "", 0, true}, 0, "host gone without a closing document"}, // before this boot
+        {none, {nobody, 0, "job.delivered", 1, true}, 0, "host gone without a closing document"},
+        {{nobody, 0, "toll.paid", 4, true}, {nobody, 10, "game.closed", 4, false}, 30500, "closed"},
+        {none, {nobody, 0, "game.closed", 4, false}, 30500, "closed"},
+        // The host's own gameplay event of that name: eventSeq rose, or the truck drives on.
+        {{me, 0, "toll.paid", 4, true}, {me, 10, "game.closed", 5, false}, 900, "live"},
+        {none, {me, 0, "game.closed", 4, true}, 900, "live"},
+        {none, {(uint32_t)younger, -1000, "", 0, true}, 0, "host gone without a closing document"},
     };
     for (const Row& r : rows) {
-        base["pid"] = r.pid;
-        base["written"] = r.written;
-        base["lastEvent"] = r.last_event;
-        std::string document = base.dump() + "\n";
-        EXPECT_EQ(watch_verdict(&document, now), r.verdict) << document;
+        WatchState state;
+        for (const Doc& d : {r.before, r.last}) {
+            if (d.pid == 0) continue;
+            base["pid"] = d.pid;
+            base["written"] = (uint64_t)(t + d.written);
+            base["lastEvent"] = d.last_event;
+            base["eventSeq"] = d.event_seq;
+            base["paused"] = !d.running_with_job;
+            if (!d.running_with_job) base["job"] = nullptr;
+            DocumentView view;
+            ASSERT_EQ(document_problem(base.dump() + "\n", &view), "");
+            watch_take(&state, view);
+        }
+        EXPECT_EQ(watch_verdict(state, "", (uint64_t)(t + r.now)), r.verdict)
+            << "pid " << r.last.pid << ", " << r.last.last_event << " #" << r.last.event_seq;
+        base = base_document();
     }
-    EXPECT_EQ(watch_verdict(nullptr, now), "no file yet");
+    EXPECT_EQ(watch_verdict(WatchState{}, "", (uint64_t)t), "no file yet");
+    kill(younger, SIGKILL);
+    waitpid(younger, nullptr, 0);
+}
+
+TEST(Watch, TellsWhatAFileThatHoldsNoDocumentIs)
+{
+    std::string dir = testing::TempDir() + "watch_test_" + std::to_string(getpid());
+    std::string path = dir + "/telemetry.json";
+    std::string valid = base_document().dump() + "\n";
+    const struct {
+        const char* make; // what to put at the path
+        std::string bytes;
+        const char* verdict;
+    } rows[] = {
+        {"dir", "", "telemetry.json is a directory"},
+        {"fifo", "", "telemetry.json is a FIFO"}, // an open that waited would hang here
+        {"file", std::string(9000, ' ') + "\n", "telemetry.json is over 8 KiB, longer than any document"},
+        {"file", valid.substr(0, 100), "telemetry.json is cut short: it does not end with a line feed"},
+        {"file", "hello\n", "telemetry.json is not JSON"},
+        {"file", "{\"plugin\":\"other\"}\n", "telemetry.json is JSON, but not a QAV document"},
+        {"file", valid, ""},
+    };
+    for (const auto& r : rows) {
+        ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+        std::string make = r.make;
+        int made = make == "dir" ? mkdir(path.c_str(), 0700) : make == "fifo" ? mkfifo(path.c_str(), 0600) : 0;
+        ASSERT_EQ(made, 0);
+        if (make == "file") std::ofstream(path, std::ios::binary) << r.bytes;
+        DocumentWatch watch;
+        watch.path = path;
+        watch_document(&watch, false);
+        EXPECT_EQ(not_a_document(watch), r.verdict) << r.make << " " << r.bytes.substr(0, 20);
+    }
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 } // namespace

@@ -111,6 +111,15 @@ std::string restamp(const std::string& document, uint32_t pid, uint64_t tick);
 // Whether two paths name one file: by identity where either exists, else by folder and name.
 bool same_file(const std::string& a, const std::string& b);
 
+// What a watch knows of the session whose documents it reads.
+struct WatchState {
+    bool seen = false;    // a document was read
+    DocumentView last;    // the last document read
+    uint64_t since = 0;   // `written` of the first document read of its session: the load
+                          // document, when the watch saw it; no older process wrote them
+    bool closed = false;  // the last document is its session's closing one
+};
+
 struct Reader {
     Recording* record = nullptr; // every revision, one JSON line each
     Session* session = nullptr;
@@ -122,6 +131,7 @@ struct Reader {
     DocumentWatch watch; // telemetry.json, and the looks and reads it took
     std::vector<Revision> revisions;
     std::vector<std::string> problems; // the first few unreadable or invalid documents
+    WatchState writer; // in a watch: the session of the documents read
     uint64_t sharing = 0, missing = 0, failed = 0, invalid = 0;
     bool awaiting_frame = false;       // see explain()
     uint64_t left_over = 0;            // documents from before this run's load
@@ -170,14 +180,27 @@ std::vector<std::string> late_documents(const std::vector<Revision>& seen);
 // Prints the summary of a drive and its verdict; returns whether it was good.
 bool summarize(const Reader& reader, const PlayResult& play, const std::string& folder_problem);
 
-// Follows telemetry.json until its closing document or Ctrl+C; prints the verdict and
+// Follows telemetry.json, printing each verdict as it changes, until the host closes or is
+// gone (with `follow`, through session after session) or Ctrl+C; prints the last verdict and
 // returns the exit status.
-int watch(Reader* reader);
+int watch(Reader* reader, bool follow);
 
 enum { STALE_AFTER_MS = 3000 }; // a host sending frames writes every second
 
-// What the last document read (null: none) tells of its writer at `now_tick`: "live",
-// "stale N s", "host gone without a closing document", "no file yet", or "closed".
-std::string watch_verdict(const std::string* document, uint64_t now_tick);
+// Takes a valid document just read into the watch's state; returns whether a new session
+// begins with it.
+bool watch_take(WatchState* state, const DocumentView& document);
+
+// "pid N runs", "pid N gone" or "pid N is another process's now", by the rule that judges
+// a writer alive.
+std::string writer_text(const WatchState& state);
+
+// What the file is when the watch's last look found no document in it ("telemetry.json is a
+// directory, not a document"), or "" when it held one or nothing was there.
+std::string not_a_document(const DocumentWatch& watch);
+
+// What the watch knows tells of the writer at `now_tick`: "live", "stale N s", "closed",
+// "host gone without a closing document", "no file yet", or what `problem` names.
+std::string watch_verdict(const WatchState& state, const std::string& problem, uint64_t now_tick);
 
 #endif

@@ -13,7 +13,7 @@ const char USAGE[] =
     "       hostsim --check SCENARIO\n"
     "       hostsim --print-default\n"
     "       hostsim --replay FILE [--to DIR] [--restamp] [--speed F]\n"
-    "       hostsim --watch [--record FILE]\n"
+    "       hostsim --watch [DIR] [--follow] [--record FILE]\n"
     "\n"
     "Loads the QAV plug-in (default: the one beside hostsim), plays SCENARIO (default: the\n"
     "built-in ten-second drive) at 60 frames a second, and prints every revision of\n"
@@ -32,8 +32,10 @@ const char USAGE[] =
     "  --restamp       replay each document as written now by the replay: its pid and written\n"
     "                  become the replay's own and the current tick\n"
     "  --speed F       replay F times as fast (0.001 to 1000)\n"
-    "  --watch         load no plug-in: follow the data folder's telemetry.json as a real host\n"
-    "                  writes it, until the closing document or Ctrl+C, then give a verdict\n"
+    "  --watch [DIR]   load no plug-in: follow DIR's or the data folder's telemetry.json as a\n"
+    "                  real host writes it, telling live, stale, closed or gone as it changes,\n"
+    "                  until the host closes or is gone, or Ctrl+C\n"
+    "  --follow        with --watch: go on after a session ends, until Ctrl+C\n"
     "Exit status:\n";
 
 void print_usage(std::FILE* to)
@@ -43,12 +45,13 @@ void print_usage(std::FILE* to)
 }
 
 struct Options {
-    std::string plugin, record, scenario_path, replay, to, speed;
+    std::string plugin, record, scenario_path, replay, to, speed, watch_dir;
     bool to_given = false;
     bool restamp = false;
     bool check = false;
     bool busy_reader = false;
     bool watch = false;
+    bool follow = false;
 };
 
 // Each option sets either a text or a flag.
@@ -63,7 +66,7 @@ const OptionRow OPTIONS[] = {
     {"--replay", &Options::replay, nullptr},    {"--to", &Options::to, nullptr},
     {"--check", nullptr, &Options::check},      {"--busy-reader", nullptr, &Options::busy_reader},
     {"--watch", nullptr, &Options::watch},      {"--restamp", nullptr, &Options::restamp},
-    {"--speed", &Options::speed, nullptr},
+    {"--speed", &Options::speed, nullptr},      {"--follow", nullptr, &Options::follow},
 };
 
 bool parse_options(const std::vector<std::string>& args, Options* o, std::string* error)
@@ -76,6 +79,10 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
         }
         if (option != nullptr && option->flag != nullptr) {
             o->*option->flag = true;
+            // --watch takes the folder that follows it, if one does.
+            if (a == "--watch" && i + 1 < args.size() && args[i + 1].compare(0, 1, "-") != 0) {
+                o->watch_dir = args[++i];
+            }
         } else if (option != nullptr) {
             // "--plugin --record x" would otherwise load a plug-in named --record, and
             // "--record ''" record nothing without a word. --to "" has its own refusal.
@@ -104,7 +111,9 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
     } else if ((o->to_given || o->restamp || !o->speed.empty()) && o->replay.empty()) {
         *error = "--to, --restamp and --speed go with --replay";
     } else if (o->watch && plays) {
-        *error = "--watch takes only --record";
+        *error = "--watch takes only a folder, --follow and --record";
+    } else if (o->follow && !o->watch) {
+        *error = "--follow goes with --watch";
     }
     return error->empty();
 }
@@ -224,7 +233,7 @@ static int run(const Options& options, const std::string& plugin, const std::str
     reader.record = recording;
     if (options.watch) {
         *ran = true;
-        return watch(&reader);
+        return watch(&reader, options.follow);
     }
 
     HostPlugin library;
@@ -287,6 +296,13 @@ int main(int argc, char** argv)
     if (telemetry.empty()) {
         std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
         return EXIT_LOAD;
+    }
+    if (!options.watch_dir.empty()) {
+        if (os_file_stamp(options.watch_dir).kind != FileKind::directory) {
+            std::fprintf(stderr, "hostsim: %s is not a folder\n", options.watch_dir.c_str());
+            return EXIT_USAGE;
+        }
+        telemetry = options.watch_dir + "/telemetry.json";
     }
     std::string plugin = options.plugin.empty() ? os_default_plugin() : options.plugin;
     Recording* recording = nullptr;

@@ -20,13 +20,13 @@ const size_t PROBLEMS_KEPT = 5;
 std::string fixed(double v, int decimals) { return std::isnan(v) ? "null" : number(v, decimals); }
 
 // In a watch: how old the document is by this machine's tick, and whether its writer runs.
-std::string writer_of(const DocumentView& v)
+std::string writer_of(const WatchState& writer)
 {
+    const DocumentView& v = writer.last;
     uint64_t now = os_tick_ms();
     std::string age = v.written > now ? "from before this machine started"
                                       : "age " + fixed((double)(now - v.written) / 1000, 1) + " s";
-    return "  " + age + ", pid " + std::to_string(v.pid) +
-           (os_process_alive(v.pid) ? " runs" : " gone");
+    return "  " + age + ", " + writer_text(writer);
 }
 
 std::string describe(const Revision& r)
@@ -83,6 +83,9 @@ void reader_poll(Reader* reader, bool force)
     } else if (seen == WatchResult::failed) {
         reader->failed++;
         problem(reader, "unreadable: the read failed");
+    } else if (seen == WatchResult::not_file) {
+        reader->failed++;
+        problem(reader, not_a_document(reader->watch));
     } else if (seen == WatchResult::changed) {
         Revision r;
         r.at_us = now;
@@ -117,8 +120,9 @@ void reader_poll(Reader* reader, bool force)
                 r.delay = (double)(int64_t)(r.view.written - previous->view.written) / 1000;
             }
             reader->revisions.push_back(r);
+            if (reader->watching) watch_take(&reader->writer, r.view);
             say_locked(reader->session, ("rev " + std::to_string(reader->revisions.size())).c_str(),
-                       describe(r) + (reader->watching ? writer_of(r.view) : ""));
+                       describe(r) + (reader->watching ? writer_of(reader->writer) : ""));
         }
         if (reader->record != nullptr) {
             record_document(reader->record, (double)(now - reader->session->start_us) / 1e6, r.cause, bytes);
