@@ -18,6 +18,10 @@
 #     drives whose result must say what happened: a closing document that also carries a
 #     waiting event, a folder that cannot take the file, a file left over from an earlier
 #     session, and two hosts writing into one folder.
+#   hostsim_run.sh gone SCENARIO WORK -- HOSTSIM...   (Windows)
+#     plays SCENARIO, which crashes; once the wineserver has ended, Wine numbers processes
+#     afresh and the watch started next usually gets the crashed host's pid. The watch must
+#     still end by itself with the host gone.
 #   hostsim_run.sh interrupt WORK CHECK_RECORD -- HOSTSIM   (native)
 #     presses Ctrl+C in the built-in drive: the plug-in must be shut down in good order.
 #   hostsim_run.sh files SCENARIO WORK -- HOSTSIM --plugin PLUGIN   (native)
@@ -35,7 +39,7 @@ shift
 case $mode in
   play) scenario=$1 expected=$2 work=$3; shift 3 ;;
   refuse) scenario=$1 lines=$2 work=$3; shift 3 ;;
-  replay | plot | files) scenario=$1 work=$2; shift 2 ;;
+  replay | plot | files | gone) scenario=$1 work=$2; shift 2 ;;
   interrupt | verdicts) scenario="" work=$1; shift ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
@@ -217,7 +221,7 @@ CASES
 
     # --restamp: each document the replay's own, written now, and byte for byte the recorded
     # one otherwise; a watch beside it says live. --speed 0.5 takes twice the recorded time.
-    "$hostsim" --watch >watch.txt 2>&1 &
+    "$hostsim" --watch --follow >watch.txt 2>&1 & # past the earlier drive's closing document
     watcher=$!
     "$hostsim" --replay keep.jsonl --restamp >/dev/null &
     replayer=$!
@@ -226,7 +230,7 @@ CASES
     grep "^verdict:" watch.txt
     grep -q "^verdict: live" watch.txt || fail "a watch beside a restamped replay did not say live"
     rm data/QAV/telemetry.json
-    "$hostsim" --watch --record seen.jsonl >/dev/null 2>&1 &
+    "$hostsim" --watch --follow --record seen.jsonl >/dev/null 2>&1 &
     watcher=$!
     sleep 0.5
     "$hostsim" --replay keep.jsonl --restamp --speed 0.5 >/dev/null &
@@ -243,6 +247,21 @@ CASES
       -v d="$(at seen.jsonl '$')" 'BEGIN { exit !(d - c >= 1.5 * (b - a)) }' ||
       fail "--speed 0.5 did not take twice the time"
     echo "refusals, replacements and replays as they should be"
+    ;;
+  gone)
+    "$@" test.scenario >output.txt 2>&1 || { cat output.txt; echo "hostsim failed"; exit 1; }
+    WINEPREFIX=${WINEPREFIX:-$(dirname "$1")/../build/windows/wineprefix} wineserver -w
+    "$@" --watch >watch.txt 2>&1 &
+    watcher=$!
+    for _ in $(seq 150); do
+      kill -0 $watcher 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -INT $watcher 2>/dev/null || true
+    wait $watcher || true
+    cat watch.txt
+    grep -q "^verdict: host gone without a closing document" watch.txt
+    ! grep -q "watch .*stale" watch.txt || { echo "the watch took the dead host's pid for its writer"; exit 1; }
     ;;
   interrupt)
     "$@" --record record.jsonl >output.txt 2>&1 &
