@@ -290,6 +290,7 @@ int qav_parse(const char *text, size_t size, qav_document *doc, char *problem, s
             doc->paused = *v == 't';
             found |= 16;
         }
+        if (!strcmp(key, "job")) doc->has_job = *v == '{';
         if (!strcmp(key, "lastEvent") && string_at(v, end, doc->last_event, sizeof doc->last_event))
             found |= 32;
         if (!strcmp(key, "eventSeq") && whole_at(v, end, UINT32_MAX, &seq)) found |= 64;
@@ -310,6 +311,11 @@ int qav_parse(const char *text, size_t size, qav_document *doc, char *problem, s
 }
 
 /* ---- the reader ---- */
+
+static int closing_shape(const qav_document *d)
+{
+    return d->paused && !d->has_job && !strcmp(d->last_event, "game.closed");
+}
 
 void qav_reader_init(qav_reader *r, const char *dir)
 {
@@ -351,9 +357,9 @@ int qav_poll(qav_reader *r)
     uint32_t before = fresh ? 0 : r->doc.event_seq;
     r->events = doc.event_seq - before; /* unsigned: modulo 2^32, across the wrap */
     if (fresh) r->session_written = doc.written;
-    /* the closing document names game.closed without counting it; a gameplay event of that
-       name raises eventSeq, and the documents after it keep naming it */
-    r->closing = !strcmp(doc.last_event, "game.closed") &&
+    /* the closing document is paused, has no job and names game.closed without counting it; a
+       gameplay event of that name raises eventSeq, and the documents after it keep naming it */
+    r->closing = closing_shape(&doc) &&
                  (fresh || (r->events == 0 && strcmp(r->doc.last_event, "game.closed") != 0));
     memcpy(r->bytes, buf, (size_t)n);
     r->size = (size_t)n;
@@ -369,7 +375,9 @@ const char *qav_verdict(const qav_reader *r, char *out, size_t cap)
     int alive = r->size > 0 && r->doc.written <= now + CLOCK_SLACK_MS &&
                 qav_writer_alive(r->doc.pid, r->session_written);
     if (r->size == 0) snprintf(out, cap, "waiting for the plug-in");
-    else if (r->closing || (!alive && !strcmp(r->doc.last_event, "game.closed")))
+    /* a closing document that also wrote a waiting event counted it: once its writer is gone,
+       its shape is enough */
+    else if (r->closing || (!alive && closing_shape(&r->doc)))
         snprintf(out, cap, "closed");
     else if (!alive) snprintf(out, cap, "host gone without a closing document");
     else if (now < r->doc.written + QAV_STALE_MS) snprintf(out, cap, "live");

@@ -14,6 +14,7 @@ typedef struct {
     uint32_t pid;
     uint64_t written;         /* the writer's millisecond tick */
     int paused;
+    int has_job;              /* "job" is an object, not null */
     char last_event[192];     /* 47 bytes from the host, each bad byte grown to U+FFFD */
     uint32_t event_seq;
 } qav_document;

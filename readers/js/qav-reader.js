@@ -112,6 +112,10 @@ export function parse(data) {
 
 const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 
+function closingShape(doc) {
+  return doc.paused && !doc.job && doc.lastEvent === 'game.closed';
+}
+
 export class Reader {
   constructor(dir) {
     this.path = path.join(dir, 'telemetry.json');
@@ -152,9 +156,9 @@ export class Reader {
                   (doc.eventSeq === 0 && doc.lastEvent === '');
     this.events = (doc.eventSeq - (fresh ? 0 : prev.eventSeq) + 2 ** 32) % 2 ** 32;
     if (fresh) this.sessionWritten = doc.written;
-    // the closing document names game.closed without counting it; a gameplay event of that
-    // name raises eventSeq, and the documents after it keep naming it
-    this.closing = doc.lastEvent === 'game.closed' &&
+    // the closing document is paused, has no job and names game.closed without counting it;
+    // a gameplay event of that name raises eventSeq, and the documents after it keep naming it
+    this.closing = closingShape(doc) &&
                    (fresh || (this.events === 0 && prev.lastEvent !== 'game.closed'));
     this.bytes = Buffer.from(data);
     this.doc = doc;
@@ -167,7 +171,9 @@ export class Reader {
     const now = tickMs(), doc = this.doc;
     // a tick from the future was taken before this machine last started
     const alive = doc.written <= now + CLOCK_SLACK_MS && writerAlive(doc.pid, this.sessionWritten);
-    if (this.closing || (!alive && doc.lastEvent === 'game.closed')) return 'closed';
+    // a closing document that also wrote a waiting event counted it: once its writer is gone,
+    // its shape is enough
+    if (this.closing || (!alive && closingShape(doc))) return 'closed';
     if (!alive) return 'host gone without a closing document';
     if (now < doc.written + STALE_MS) return 'live';
     return `stale ${(now - doc.written) / 1000n} s`;

@@ -168,6 +168,10 @@ def parse(data):
     return doc
 
 
+def closing_shape(doc):
+    return doc["paused"] and doc.get("job") is None and doc["lastEvent"] == "game.closed"
+
+
 class Reader:
     def __init__(self, directory):
         self.path = os.path.join(directory, "telemetry.json")
@@ -212,9 +216,10 @@ class Reader:
         self.events = (doc["eventSeq"] - (0 if fresh else prev["eventSeq"])) % 2**32
         if fresh:
             self.session_written = doc["written"]
-        # the closing document names game.closed without counting it; a gameplay event of
-        # that name raises eventSeq, and the documents after it keep naming it
-        self.closing = doc["lastEvent"] == "game.closed" and (
+        # the closing document is paused, has no job and names game.closed without counting
+        # it; a gameplay event of that name raises eventSeq, and the documents after it keep
+        # naming it
+        self.closing = closing_shape(doc) and (
             fresh or (self.events == 0 and prev["lastEvent"] != "game.closed"))
         self.bytes, self.doc = data, doc
         self.documents += 1
@@ -227,7 +232,9 @@ class Reader:
         # a tick from the future was taken before this machine last started
         alive = (doc["written"] <= now + CLOCK_SLACK_MS and
                  writer_alive(doc["pid"], self.session_written))
-        if self.closing or (not alive and doc["lastEvent"] == "game.closed"):
+        # a closing document that also wrote a waiting event counted it: once its writer is
+        # gone, its shape is enough
+        if self.closing or (not alive and closing_shape(doc)):
             return "closed"
         if not alive:
             return "host gone without a closing document"

@@ -55,6 +55,10 @@ TEST(Watch, VerdictTellsLiveStaleClosedAndGoneHosts)
         // The host's own gameplay event of that name: eventSeq rose, or the truck drives on.
         {{me, 0, "toll.paid", 4, true}, {me, 10, "game.closed", 5, false}, 900, "live"},
         {none, {me, 0, "game.closed", 4, true}, 900, "live"},
+        // ...and a pause after it, which names it still.
+        {{me, 0, "game.closed", 5, true}, {me, 10, "game.closed", 5, false}, 900, "live"},
+        // A closing document that also wrote a waiting event: its writer is gone.
+        {{nobody, 0, "toll.paid", 4, true}, {nobody, 10, "game.closed", 5, false}, 900, "closed"},
         {none, {(uint32_t)younger, -1000, "", 0, true}, 0, "host gone without a closing document"},
     };
     for (const Row& r : rows) {

@@ -106,10 +106,13 @@ void reader_poll(Reader* reader, bool force)
             other_writer(reader, r.view.pid);
             r.cause = "other writer";
         } else {
-            const Revision* previous = reader->revisions.empty() ? nullptr : &reader->revisions.back();
+            // A watch may begin in the middle of a session, sees sessions follow one another,
+            // and makes no calls to time from: a session's first document read is "first".
+            bool fresh = reader->watching && watch_take(&reader->writer, r.view);
+            const Revision* previous =
+                reader->revisions.empty() || fresh ? nullptr : &reader->revisions.back();
             explain(reader->session, previous, &r, &reader->awaiting_frame);
             if (reader->watching) {
-                // A watch may begin in the middle of a drive, and makes no calls to time from.
                 if (previous == nullptr) r.cause = "first";
                 r.call = -1;
             }
@@ -120,7 +123,6 @@ void reader_poll(Reader* reader, bool force)
                 r.delay = (double)(int64_t)(r.view.written - previous->view.written) / 1000;
             }
             reader->revisions.push_back(r);
-            if (reader->watching) watch_take(&reader->writer, r.view);
             say_locked(reader->session, ("rev " + std::to_string(reader->revisions.size())).c_str(),
                        describe(r) + (reader->watching ? writer_of(reader->writer) : ""));
         }

@@ -38,10 +38,10 @@ bool watch_take(WatchState* s, const DocumentView& v)
     const DocumentView& p = s->last;
     bool fresh = !s->seen || v.pid != p.pid || v.written < p.written || (is_load(v) && !is_load(p));
     // The closing document is paused, has no job, names game.closed and keeps eventSeq; a
-    // gameplay event the host itself calls game.closed raises eventSeq, and nothing follows a
-    // closing document in its session. Met first, only its shape can tell.
+    // gameplay event the host itself calls game.closed raises eventSeq, and the documents after
+    // it go on naming it. Met first, only its shape can tell.
     bool shaped = v.lastEvent == "game.closed" && v.paused && !v.hasJob;
-    bool closing = shaped && (fresh || (v.eventSeq == p.eventSeq && !s->closed));
+    bool closing = shaped && (fresh || (v.eventSeq == p.eventSeq && p.lastEvent != "game.closed"));
     if (fresh) s->since = v.written;
     s->seen = true;
     s->last = v;
@@ -102,7 +102,12 @@ std::string watch_verdict(const WatchState& s, const std::string& problem, uint6
     // A tick from the future was taken before this machine last started: that host is gone,
     // whatever now runs under its pid.
     Writer writer = s.last.written > now_tick ? GONE : judge_writer(s.last.pid, s.since);
-    if (writer == GONE || writer == YOUNGER) return "host gone without a closing document";
+    bool gone = writer == GONE || writer == YOUNGER;
+    // A gameplay event still waiting at the shutdown is written into the closing document and
+    // raises its eventSeq: once its writer is gone, a document of that shape was the last word.
+    bool shaped = s.last.lastEvent == "game.closed" && s.last.paused && !s.last.hasJob;
+    if (gone && shaped) return "closed";
+    if (gone) return "host gone without a closing document";
     uint64_t age = now_tick - s.last.written;
     if (age < STALE_AFTER_MS) return "live";
     return "stale " + std::to_string(age / 1000) + " s";

@@ -43,8 +43,10 @@ static uint32_t dead_pid(void)
 static size_t document(char *out, uint32_t pid, uint64_t written, const char *event, uint32_t seq)
 {
     return (size_t)sprintf(out, "{\"plugin\":\"QAV\",\"version\":\"1.0.0\",\"pid\":%u,\"written\":%llu,"
-                           "\"paused\":false,\"lastEvent\":\"%s\",\"eventSeq\":%u}\n", (unsigned)pid,
-                           (unsigned long long)written, event, (unsigned)seq);
+                           "\"paused\":%s,\"lastEvent\":\"%s\",\"eventSeq\":%u}\n", (unsigned)pid,
+                           (unsigned long long)written,
+                           strcmp(event, "game.closed") == 0 ? "true" : "false", /* as closing */
+                           event, (unsigned)seq);
 }
 
 /* Replays a recording's documents into a fresh folder, each pid replaced by one that has

@@ -14,8 +14,10 @@ const RECORDINGS = path.join(ROOT, 'docs', 'recordings');
 const GONE = 'host gone without a closing document';
 
 const deadPid = () => spawnSync('true').pid;
+// A game.closed document is paused, as the closing one is.
 const document = (pid, written, lastEvent = '', eventSeq = 0) =>
-  `{"plugin":"QAV","version":"1.0.0","pid":${pid},"written":${written},"paused":false,` +
+  `{"plugin":"QAV","version":"1.0.0","pid":${pid},"written":${written},` +
+  `"paused":${lastEvent === 'game.closed'},` +
   `"lastEvent":${JSON.stringify(lastEvent)},"eventSeq":${eventSeq}}\n`;
 
 function folder() {

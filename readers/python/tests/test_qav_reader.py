@@ -22,8 +22,9 @@ def dead_pid():
 
 
 def document(pid, written, last_event="", event_seq=0, **more):
+    """A game.closed document is paused, as the closing one is."""
     doc = {"plugin": "QAV", "version": "1.0.0", "pid": pid, "written": written,
-           "paused": False, "lastEvent": last_event, "eventSeq": event_seq, **more}
+           "paused": last_event == "game.closed", "lastEvent": last_event, "eventSeq": event_seq, **more}
     return (json.dumps(doc, separators=(",", ":")) + "\n").encode()
 
 
