@@ -7,10 +7,16 @@
 #include <algorithm>
 
 const ExitMeaning EXIT_MEANINGS[5] = {
-    {EXIT_OK, "every document read was valid and the closing one was seen (or a crash meant none was due); a watch's verdict was 'live' or 'closed'"},
-    {EXIT_USAGE, "a bad command line, scenario or recording"},
-    {EXIT_LOAD, "the plug-in could not be loaded or refused to initialize, or a replay or a recording could not be written whole"},
-    {EXIT_DOCUMENTS, "a document was unreadable or invalid, or one was missing, or a watch's verdict was not 'live' or 'closed'"},
+    {EXIT_OK, "good: a drive read only valid documents of its own plug-in and saw the closing "
+              "one (after a crash: none was due); a watch ended on 'live' or 'closed'; a replay "
+              "published its documents (or was stopped by Ctrl+C); --check found no mistake"},
+    {EXIT_USAGE, "a bad command line, scenario or recording, a folder to watch that is not one, "
+                 "or a file that --record or --to must not replace: nothing was loaded or written"},
+    {EXIT_LOAD, "the plug-in could not be loaded or refused to initialize, a replay could not "
+                "write, or a recording could not be written whole"},
+    {EXIT_DOCUMENTS, "a drive read none of its own documents, an unreadable or invalid one, "
+                     "another program's, or missed the closing one; a watch ended on any other "
+                     "verdict than 'live' or 'closed'"},
     {EXIT_INTERRUPTED, "a second Ctrl+C ended hostsim at once, as a crash"},
 };
 
