@@ -16,6 +16,7 @@
 #include "state/vocabulary.h"
 #include "support/figures.h"
 #include "support/host_model.h"
+#include "support/os.h"
 #include "support/render.h"
 
 #include <benchmark/benchmark.h>
@@ -419,8 +420,8 @@ int main(int argc, char** argv)
         return 1;
     }
     setenv("XDG_DATA_HOME", tmpl.c_str(), 1);
-    g_temp = tmpl + "/QAV/telemetry.json.tmp";
-    g_final = tmpl + "/QAV/telemetry.json";
+    g_temp = os_telemetry_paths().temp;
+    g_final = os_telemetry_paths().final;
 
     for (int which = 0; which < BENCH_KINDS; which++) {
         bench_document(&g_docs[which], (BenchKind)which);

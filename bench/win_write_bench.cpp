@@ -73,13 +73,13 @@ int main(int argc, char** argv)
 
     HostPlugin plugin;
     std::string error;
-    std::string path = os_telemetry_path();
-    if (!host_load_plugin("QAV.dll", &plugin, &error) || path.empty()) {
-        std::fprintf(stderr, "win_write_bench: %s\n", path.empty() ? "no data folder" : error.c_str());
+    TelemetryPaths paths = os_telemetry_paths();
+    if (!host_load_plugin("QAV.dll", &plugin, &error) || paths.final.empty()) {
+        std::fprintf(stderr, "win_write_bench: %s\n", paths.final.empty() ? "no data folder" : error.c_str());
         return 1;
     }
-    std::wstring temp = os_wide(path + ".tmp");
-    std::wstring final = os_wide(path);
+    std::wstring temp = os_wide(paths.temp);
+    std::wstring final = os_wide(paths.final);
 
     std::printf("QAV.dll, medians of %d calls taken in turns (microseconds)\n", rounds);
     std::printf("%-9s %6s %10s %10s %10s %11s %13s\n", "document", "bytes", "QAV.dll",
@@ -97,7 +97,7 @@ int main(int argc, char** argv)
         // A start event makes the plug-in write at once, whatever the pacing says.
         HostEventCallback pause_change = host.find_event(HOST_EVENT_STARTED)->on_event;
         pause_change(HOST_EVENT_STARTED, nullptr, nullptr);
-        std::string bytes = read_document(path);
+        std::string bytes = read_document(paths.final);
 
         // QAV.dll, the raw floor and the stream, each timed on its own; which goes first
         // rotates, so none always follows the same one.

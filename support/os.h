@@ -65,8 +65,13 @@ struct FileIdentity {
 };
 FileIdentity os_file_identity(const std::string& path);
 
-// Where the plug-in writes telemetry.json for this user, or "" when the system cannot say.
-std::string os_telemetry_path();
+// Where the plug-in keeps its document for this user, by the plug-in's own rule: its folder
+// in the data folder, and telemetry.json.tmp and telemetry.json in it. All "" when the system
+// cannot say.
+struct TelemetryPaths {
+    std::string folder, temp, final;
+};
+TelemetryPaths os_telemetry_paths();
 
 #if defined(_WIN32)
 // A UTF-8 path as the wide string the Win32 calls take.

@@ -85,17 +85,18 @@ FileIdentity os_file_identity(const std::string& path)
     return FileIdentity{kind, (uint64_t)st.st_dev, (uint64_t)st.st_ino};
 }
 
-std::string os_telemetry_path()
+TelemetryPaths os_telemetry_paths()
 {
-    // The plug-in's own rule for its data folder and names, so both look in the same place.
     path_char appdata[PLATFORM_PATH_MAX];
     DataPaths paths;
-    char native[PLATFORM_PATH_MAX * 4];
+    char folder[PLATFORM_PATH_MAX * 4], temp[sizeof folder], final[sizeof folder];
     if (!posix_local_appdata(appdata) || !data_paths(appdata, &paths) ||
-        !posix_native_path(paths.final, native, sizeof native)) {
-        return "";
+        !posix_native_path(paths.folder, folder, sizeof folder) ||
+        !posix_native_path(paths.temp, temp, sizeof temp) ||
+        !posix_native_path(paths.final, final, sizeof final)) {
+        return TelemetryPaths{};
     }
-    return native;
+    return TelemetryPaths{folder, temp, final};
 }
 
 std::string os_default_plugin()
@@ -148,7 +149,7 @@ bool os_process_alive(uint32_t pid)
     return kill((pid_t)pid, 0) == 0 || errno == EPERM;
 }
 
-uint32_t os_process_id() { return (uint32_t)getpid(); }
+uint32_t os_process_id() { return posix_process_id(); }
 
 std::string os_folder_problem(const std::string& file)
 {

@@ -1,4 +1,5 @@
-// The simulator's Windows side. Threads, the lock and the clock are plain Win32.
+// The simulator's Windows side, plain Win32. The data folder, the tick, the folder's creation
+// and the replace are the plug-in's own calls (platform/win32.cpp), so both agree.
 #include "support/os.h"
 
 #include "platform/data_paths.h"
@@ -135,13 +136,12 @@ FileIdentity os_file_identity(const std::string& path)
     return id;
 }
 
-std::string os_telemetry_path()
+TelemetryPaths os_telemetry_paths()
 {
-    // The plug-in's own question to the shell and its own names, so both look in the same place.
     path_char appdata[PLATFORM_PATH_MAX];
     DataPaths paths;
-    if (!platform_local_appdata(appdata) || !data_paths(appdata, &paths)) return "";
-    return narrow(paths.final);
+    if (!platform_local_appdata(appdata) || !data_paths(appdata, &paths)) return TelemetryPaths{};
+    return TelemetryPaths{narrow(paths.folder), narrow(paths.temp), narrow(paths.final)};
 }
 
 std::string os_default_plugin()
@@ -204,7 +204,7 @@ void os_thread_join(OsThread* t)
     delete t;
 }
 
-uint64_t os_tick_ms() { return (uint64_t)GetTickCount64(); }
+uint64_t os_tick_ms() { return platform_tick_ms(); }
 
 bool os_process_alive(uint32_t pid)
 {
@@ -216,7 +216,7 @@ bool os_process_alive(uint32_t pid)
     return alive;
 }
 
-uint32_t os_process_id() { return (uint32_t)GetCurrentProcessId(); }
+uint32_t os_process_id() { return platform_process_id(); }
 
 std::string os_folder_problem(const std::string& file)
 {
@@ -246,7 +246,7 @@ bool os_process_started_ms(uint32_t pid, uint64_t* tick)
     // The creation time is wall time: count back from now on both clocks.
     FILETIME wall;
     GetSystemTimeAsFileTime(&wall);
-    uint64_t now = GetTickCount64();
+    uint64_t now = os_tick_ms();
     uint64_t start100ns = (uint64_t)created.dwHighDateTime << 32 | created.dwLowDateTime;
     uint64_t now100ns = (uint64_t)wall.dwHighDateTime << 32 | wall.dwLowDateTime;
     uint64_t age = now100ns > start100ns ? (now100ns - start100ns) / 10000 : 0;
@@ -254,11 +254,11 @@ bool os_process_started_ms(uint32_t pid, uint64_t* tick)
     return true;
 }
 
-void os_create_directory(const std::string& path) { (void)CreateDirectoryW(os_wide(path).c_str(), NULL); }
+void os_create_directory(const std::string& path) { platform_create_directory(os_wide(path).c_str()); }
 
 bool os_replace(const std::string& from, const std::string& to)
 {
-    return MoveFileExW(os_wide(from).c_str(), os_wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return platform_replace(os_wide(from).c_str(), os_wide(to).c_str());
 }
 
 bool os_remove(const std::string& path) { return DeleteFileW(os_wide(path).c_str()) != 0; }

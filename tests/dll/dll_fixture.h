@@ -19,12 +19,11 @@ class DllTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        doc_path = os_telemetry_path();
-        ASSERT_FALSE(doc_path.empty());
-        folder = os_wide(doc_path.substr(0, doc_path.rfind('\\')));
-        DeleteFileW((folder + L"\\telemetry.json").c_str());
-        DeleteFileW((folder + L"\\telemetry.json.tmp").c_str());
-        RemoveDirectoryW(folder.c_str());
+        paths = os_telemetry_paths();
+        ASSERT_FALSE(paths.final.empty());
+        DeleteFileW(os_wide(paths.final).c_str());
+        DeleteFileW(os_wide(paths.temp).c_str());
+        RemoveDirectoryW(os_wide(paths.folder).c_str());
         // A fresh load for every test: the record starts all zero, as in a real host.
         std::string error;
         ASSERT_TRUE(host_load_plugin("QAV.dll", &plugin, &error)) << error;
@@ -36,10 +35,10 @@ protected:
         host_unload_plugin(&plugin);
         g_host_model = nullptr;
     }
-    std::string document() const { return read_document(doc_path); }
+    std::string document() const { return read_document(paths.final); }
     bool document_exists() const
     {
-        return GetFileAttributesW((folder + L"\\telemetry.json").c_str()) != INVALID_FILE_ATTRIBUTES;
+        return GetFileAttributesW(os_wide(paths.final).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     host_result_t start(uint32_t version, const char* game = "haulsim", uint32_t game_version = 0x00010012)
     {
@@ -49,8 +48,7 @@ protected:
     HostPlugin plugin;
     HostInitFn init = nullptr;
     HostShutdownFn shutdown = nullptr;
-    std::string doc_path;  // telemetry.json, UTF-8
-    std::wstring folder;   // the data folder, for the Win32 calls
+    TelemetryPaths paths; // the plug-in's folder, temporary file and document
     HostModel host;
 };
 

@@ -57,7 +57,7 @@ TEST_F(DllTest, LoadsRegistersAndWritesTheFirstAndLastDocument)
                            ",\"game\":\"a-long-game-ide\",\"gameVersion\":\"1.18\",\"paused\":true,"
                            "\"gameTime\":0,\"position\":{\"x\":0.00,\"y\":0.00,\"z\":0.00},"
                            "\"speed\":0.00,\"job\":null,\"lastEvent\":\"\",\"eventSeq\":0}\n");
-        EXPECT_EQ(GetFileAttributesW((folder + L"\\telemetry.json.tmp").c_str()),
+        EXPECT_EQ(GetFileAttributesW(os_wide(paths.temp).c_str()),
                   INVALID_FILE_ATTRIBUTES)
             << "the temporary file was moved over the document";
 
@@ -163,12 +163,12 @@ TEST_F(DllTest, BusyReaderDoesNotLosePauseStartOrClosingDocument)
 {
     const int cycles = 50;
     ASSERT_EQ(start(HOST_VERSION_1_01), HOST_RESULT_OK);
-    BusyReader reader = {os_wide(doc_path), 2, 6, 0, 0};
+    BusyReader reader = {os_wide(paths.final), 2, 6, 0, 0};
     HANDLE thread = CreateThread(NULL, 0, busy_reader_main, &reader, 0, NULL);
     ASSERT_NE(thread, nullptr);
 
     // What one rename, as a frame-end write makes it, meets with this reader.
-    const std::wstring scratch = folder + L"\\single-rename.tmp";
+    const std::wstring scratch = os_wide(paths.folder + "\\single-rename.tmp");
     std::string current = document();
     int single_failed = 0;
     for (int i = 0; i < cycles * 4; i++) {

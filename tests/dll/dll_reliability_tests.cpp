@@ -11,10 +11,9 @@ namespace {
 
 class DllReliabilityTest : public DllTest {
 protected:
-    std::wstring temp_path() const { return folder + L"\\telemetry.json.tmp"; }
     bool temp_exists() const
     {
-        DWORD attributes = GetFileAttributesW(temp_path().c_str());
+        DWORD attributes = GetFileAttributesW(os_wide(paths.temp).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
     void gameplay(const char* id)
@@ -36,22 +35,23 @@ protected:
 
 struct WindowsFault {
     const char* name;
-    HANDLE (*make)(const std::wstring& folder); // returns a handle to close, or null
-    void (*clear)(const std::wstring& folder, HANDLE held);
+    HANDLE (*make)(const TelemetryPaths& paths); // returns a handle to close, or null
+    void (*clear)(const TelemetryPaths& paths, HANDLE held);
     bool keeps_document; // false: the fault takes the document away with it
     bool leaves_temp;    // the write got as far as a failed replace
 };
 
-HANDLE hold_for_reading(const std::wstring& folder)
+HANDLE hold_for_reading(const TelemetryPaths& paths)
 {
     // How a companion reads with the C runtime: sharing reads and writes, not deletion.
-    return CreateFileW((folder + L"\\telemetry.json").c_str(), GENERIC_READ,
+    return CreateFileW(os_wide(paths.final).c_str(), GENERIC_READ,
                        FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
 }
-void release(const std::wstring&, HANDLE held) { CloseHandle(held); }
+void release(const TelemetryPaths&, HANDLE held) { CloseHandle(held); }
 
-HANDLE delete_folder(const std::wstring& folder)
+HANDLE delete_folder(const TelemetryPaths& paths)
 {
+    const std::wstring folder = os_wide(paths.folder);
     WIN32_FIND_DATAW entry;
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
     if (find != INVALID_HANDLE_VALUE) {
@@ -65,17 +65,14 @@ HANDLE delete_folder(const std::wstring& folder)
     EXPECT_TRUE(RemoveDirectoryW(folder.c_str()));
     return NULL;
 }
-void recreate_folder(const std::wstring& folder, HANDLE) { CreateDirectoryW(folder.c_str(), NULL); }
+void recreate_folder(const TelemetryPaths& paths, HANDLE) { CreateDirectoryW(os_wide(paths.folder).c_str(), NULL); }
 
-HANDLE block_temporary(const std::wstring& folder)
+HANDLE block_temporary(const TelemetryPaths& paths)
 {
-    CreateDirectoryW((folder + L"\\telemetry.json.tmp").c_str(), NULL);
+    CreateDirectoryW(os_wide(paths.temp).c_str(), NULL);
     return NULL;
 }
-void unblock_temporary(const std::wstring& folder, HANDLE)
-{
-    RemoveDirectoryW((folder + L"\\telemetry.json.tmp").c_str());
-}
+void unblock_temporary(const TelemetryPaths& paths, HANDLE) { RemoveDirectoryW(os_wide(paths.temp).c_str()); }
 
 const WindowsFault WINDOWS_FAULTS[] = {
     {"a reader holding the document open", hold_for_reading, release, true, true},
@@ -99,7 +96,7 @@ TEST_F(DllReliabilityTest, FaultsKeepTheLastGoodDocumentAndTheNextWritePublishes
         const std::string good = document();
         ASSERT_EQ(document_problem(good), "");
 
-        HANDLE held = f.make(folder);
+        HANDLE held = f.make(paths);
         gameplay(during.c_str());
         host.event(HOST_EVENT_PAUSED, nullptr); // writes at once, and must fail
         if (f.keeps_document) {
@@ -111,10 +108,10 @@ TEST_F(DllReliabilityTest, FaultsKeepTheLastGoodDocumentAndTheNextWritePublishes
         if (temp_exists()) {
             // What a failed replace leaves behind is the complete newer document.
             DocumentView s;
-            EXPECT_EQ(document_problem(read_document(doc_path + ".tmp"), &s), "");
+            EXPECT_EQ(document_problem(read_document(paths.temp), &s), "");
             EXPECT_EQ(s.lastEvent, during);
         }
-        f.clear(folder, held);
+        f.clear(paths, held);
 
         gameplay(after.c_str());
         host.event(HOST_EVENT_STARTED, nullptr);
@@ -140,14 +137,14 @@ TEST_F(DllReliabilityTest, ShutdownWithoutInitializationWritesNothing)
 TEST_F(DllReliabilityTest, AStaleReadOnlyTemporaryFileGivesWay)
 {
     ASSERT_EQ(start(HOST_VERSION_1_01), HOST_RESULT_OK);
-    HANDLE stale = CreateFileW(temp_path().c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+    HANDLE stale = CreateFileW(os_wide(paths.temp).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_READONLY, NULL);
     ASSERT_NE(stale, INVALID_HANDLE_VALUE);
     CloseHandle(stale);
-    stale = CreateFileW(temp_path().c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    stale = CreateFileW(os_wide(paths.temp).c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     if (stale != INVALID_HANDLE_VALUE) {
         CloseHandle(stale); // Wine run by root writes read-only files as root does
-        SetFileAttributesW(temp_path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(os_wide(paths.temp).c_str(), FILE_ATTRIBUTE_NORMAL);
         GTEST_SKIP() << "read-only files are writable here: nothing to test";
     }
     gameplay("after.crash");

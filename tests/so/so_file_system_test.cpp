@@ -54,7 +54,8 @@ TEST(SoFileSystem, TheDocumentLandsWhateverIsInTheWay)
         ASSERT_EQ(host.start(plugin.init, HOST_VERSION_1_01), HOST_RESULT_OK);
         plugin.shutdown();
         EXPECT_EQ(read_document(final).rfind("{\"plugin\":\"QAV\"", 0), 0u);
-        EXPECT_EQ(os_telemetry_path(), final);
+        EXPECT_EQ(os_telemetry_paths().final, final);
+        EXPECT_EQ(os_telemetry_paths().temp, temp);
         struct stat st;
         EXPECT_NE(lstat(temp.c_str(), &st), 0) << "the temporary name is still taken";
         for (size_t at = row.size(); c.leave == nullptr && at != std::string::npos;) {

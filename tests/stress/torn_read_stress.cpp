@@ -6,8 +6,8 @@
 // QAV.dll under Wine, where a reader holding the file open makes the replace fail: those
 // failures are counted, and the write after each one must publish the latest state.
 //
-//   torn_read_stress [library]            the writer; it starts the reader itself
-//   torn_read_stress --reader <folder>    the reader
+//   torn_read_stress [library]   the writer; it starts the reader itself
+//   torn_read_stress --reader    the reader, in the writer's environment and data folder
 #include "support/document.h"
 #include "support/host_model.h"
 #include "support/os.h"
@@ -71,10 +71,11 @@ struct ReaderResult {
     unsigned long long reads = 0, torn = 0, distinct = 0, went_back = 0, unopened = 0;
 };
 
-static int reader_main(const std::string& folder)
+static int reader_main()
 {
-    const std::string doc_path = folder + SEP + "telemetry.json";
-    const std::string stop_path = folder + SEP + "stop";
+    const TelemetryPaths paths = os_telemetry_paths();
+    const std::string& doc_path = paths.final;
+    const std::string stop_path = paths.folder + SEP + "stop";
     ReaderResult r;
     auto t0 = std::chrono::steady_clock::now();
     unsigned long long last_seq = 0;
@@ -99,7 +100,7 @@ static int reader_main(const std::string& folder)
     char line[200];
     std::snprintf(line, sizeof line, "%llu %llu %llu %llu %llu\n", r.reads, r.torn, r.distinct,
                   r.went_back, r.unopened);
-    write_text(folder + SEP + "reader-result.txt", line);
+    write_text(paths.folder + SEP + "reader-result.txt", line);
     return 0;
 }
 
@@ -108,11 +109,11 @@ static int reader_main(const std::string& folder)
 #if defined(_WIN32)
 struct Reader { PROCESS_INFORMATION pi; };
 
-static bool start_reader(const std::string& folder, Reader* reader)
+static bool start_reader(Reader* reader)
 {
     char exe[MAX_PATH];
     GetModuleFileNameA(NULL, exe, MAX_PATH);
-    std::string cmd = std::string("\"") + exe + "\" --reader \"" + folder + "\"";
+    std::string cmd = std::string("\"") + exe + "\" --reader";
     STARTUPINFOA si;
     std::memset(&si, 0, sizeof si);
     si.cb = sizeof si;
@@ -126,31 +127,22 @@ static void wait_reader(Reader* reader)
     CloseHandle(reader->pi.hThread);
 }
 
-static bool data_folder(std::string* folder)
-{
-    std::string path = os_telemetry_path();
-    if (path.empty()) return false;
-    *folder = path.substr(0, path.rfind('\\'));
-    CreateDirectoryW(os_wide(*folder).c_str(), NULL);
-    return true;
-}
-
-// The folder is the Wine prefix's own; the DLL tests start by clearing it.
-static void remove_data_folder(const std::string&) {}
+// The data folder is the Wine prefix's own; the DLL tests start by clearing it.
+static bool own_data_folder() { return true; }
+static void remove_data_folder(const TelemetryPaths&) {}
 
 static const char DEFAULT_LIBRARY[] = "QAV.dll";
 #else
 struct Reader { pid_t pid; };
 
-static bool start_reader(const std::string& folder, Reader* reader)
+static bool start_reader(Reader* reader)
 {
     char exe[4096];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0) return false;
     exe[n] = 0;
     char reader_flag[] = "--reader";
-    std::string folder_arg = folder;
-    char* argv[] = {exe, reader_flag, &folder_arg[0], nullptr};
+    char* argv[] = {exe, reader_flag, nullptr};
     return posix_spawn(&reader->pid, exe, nullptr, nullptr, argv, environ) == 0;
 }
 
@@ -160,22 +152,20 @@ static void wait_reader(Reader* reader)
     waitpid(reader->pid, &status, 0);
 }
 
-// A data folder of its own: the library follows $XDG_DATA_HOME.
-static bool data_folder(std::string* folder)
+// A data folder of its own: the library, and the reader after it, follow $XDG_DATA_HOME.
+static char g_data_home[] = "/tmp/qav-stress-XXXXXX";
+
+static bool own_data_folder()
 {
-    char tmpl[] = "/tmp/qav-stress-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return false;
-    setenv("XDG_DATA_HOME", tmpl, 1);
-    *folder = std::string(tmpl) + "/QAV";
-    return true;
+    return mkdtemp(g_data_home) != nullptr && setenv("XDG_DATA_HOME", g_data_home, 1) == 0;
 }
 
-static void remove_data_folder(const std::string& folder)
+static void remove_data_folder(const TelemetryPaths& paths)
 {
-    std::remove((folder + "/telemetry.json").c_str());
-    std::remove((folder + "/telemetry.json.tmp").c_str());
-    rmdir(folder.c_str());
-    rmdir(folder.substr(0, folder.rfind('/')).c_str());
+    std::remove(paths.final.c_str());
+    std::remove(paths.temp.c_str());
+    rmdir(paths.folder.c_str());
+    rmdir(g_data_home);
 }
 
 static const char DEFAULT_LIBRARY[] = "libQAV.so";
@@ -196,19 +186,21 @@ static std::string varying_text(int i, size_t max)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 3 && std::strcmp(argv[1], "--reader") == 0) return reader_main(argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "--reader") == 0) return reader_main();
 
-    std::string folder, error;
+    std::string error;
     HostPlugin plugin;
-    if (!data_folder(&folder) ||
-        !host_load_plugin(argc >= 2 ? argv[1] : DEFAULT_LIBRARY, &plugin, &error)) {
+    if (!own_data_folder() || !host_load_plugin(argc >= 2 ? argv[1] : DEFAULT_LIBRARY, &plugin, &error)) {
         std::fprintf(stderr, "cannot set up: no data folder or no library %s\n", error.c_str());
         return 1;
     }
-    const std::string doc_path = folder + SEP + "telemetry.json";
-    const std::string temp_path = doc_path + ".tmp";
-    for (const char* name : {"telemetry.json", "telemetry.json.tmp", "stop", "reader-result.txt"}) {
-        std::remove((folder + SEP + name).c_str());
+    const TelemetryPaths paths = os_telemetry_paths();
+    os_create_directory(paths.folder);
+    const std::string& folder = paths.folder;
+    const std::string& doc_path = paths.final;
+    const std::string& temp_path = paths.temp;
+    for (const std::string& path : {doc_path, temp_path, folder + SEP + "stop", folder + SEP + "reader-result.txt"}) {
+        std::remove(path.c_str());
     }
 
     HostModel host;
@@ -219,7 +211,7 @@ int main(int argc, char** argv)
     host.event(HOST_EVENT_STARTED, nullptr);
 
     Reader reader;
-    if (!start_reader(folder, &reader)) {
+    if (!start_reader(&reader)) {
         std::fprintf(stderr, "cannot start the reader\n");
         return 1;
     }
@@ -301,7 +293,7 @@ int main(int argc, char** argv)
                 "%s\n",
                 writes, seconds, failed_replaces, recovered, stale, r.reads, r.torn, r.went_back,
                 r.distinct, r.unopened, closed ? "latest" : "WRONG");
-    remove_data_folder(folder);
+    remove_data_folder(paths);
     bool ok = writes == WRITES && r.torn == 0 && r.went_back == 0 && stale == 0 && closed &&
               r.reads > 0 && r.distinct > 1;
     return ok ? 0 : 1;

@@ -292,7 +292,7 @@ int main(int argc, char** argv)
         return replay(replaying);
     }
 
-    std::string telemetry = os_telemetry_path();
+    std::string telemetry = os_telemetry_paths().final;
     if (telemetry.empty()) {
         std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
         return EXIT_LOAD;

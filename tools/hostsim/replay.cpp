@@ -2,33 +2,30 @@
 // companion application can be tried against a recorded drive anywhere.
 #include "tools/hostsim/hostsim.h"
 
+#include "platform/platform.h"
+
 int replay(const ReplayOptions& options)
 {
-    // The data folder is where the plug-in writes: the folder of its telemetry.json, whose
-    // own separator a path into any folder then uses.
-    std::string data_file = os_telemetry_path();
-    size_t slash = data_file.find_last_of("/\\");
-    std::string data = slash == std::string::npos ? "" : data_file.substr(0, slash);
-    char separator = slash == std::string::npos ? '/' : data_file[slash];
+    const TelemetryPaths data = os_telemetry_paths();
     if (options.to_given && options.to.empty()) {
         std::fprintf(stderr, "hostsim: --to needs a folder; to replay into the data folder, "
                              "leave --to out\n");
         return EXIT_USAGE;
     }
-    if (options.to_given && !data.empty() && same_file(options.to, data)) {
+    if (options.to_given && !data.folder.empty() && same_file(options.to, data.folder)) {
         std::fprintf(stderr, "hostsim: --to %s is the data folder, where a running host's plug-in "
                              "writes; to replay into it all the same, leave --to out\n",
                      options.to.c_str());
         return EXIT_USAGE;
     }
-    if (!options.to_given && data.empty()) {
+    if (!options.to_given && data.folder.empty()) {
         std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
         return EXIT_LOAD;
     }
     std::vector<Recorded> docs;
     if (!read_recording(options.recording, &docs)) return EXIT_USAGE;
-    std::string dir = options.to_given ? options.to : data;
-    std::string target = dir + separator + "telemetry.json";
+    std::string dir = options.to_given ? options.to : data.folder;
+    std::string target = options.to_given ? dir + (char)PLATFORM_SEPARATOR + "telemetry.json" : data.final;
     std::string temp = target + ".tmp";
     os_create_directory(dir);
 
