@@ -1,4 +1,4 @@
-// The simulator's POSIX side, for the native build against libQAV.so.
+// support/os.h on POSIX, for the native build against libQAV.so.
 #include "support/os.h"
 
 #include "platform/data_paths.h"

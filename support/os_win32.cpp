@@ -1,5 +1,5 @@
-// The simulator's Windows side, plain Win32. The data folder, the tick, the folder's creation
-// and the replace are the plug-in's own calls (platform/win32.cpp), so both agree.
+// support/os.h on Windows, plain Win32. The data folder, the tick, the folder's creation and
+// the replace are the plug-in's own calls (platform/win32.cpp), so both agree.
 #include "support/os.h"
 
 #include "platform/data_paths.h"

@@ -39,7 +39,7 @@ enum { QAV_SAME = 0, QAV_NEW = 1, QAV_REFUSED = 2 };
    Returns 0 when the system does not say. */
 int qav_find_dir(const char *given, char *out, size_t cap);
 void qav_reader_init(qav_reader *r, const char *dir);
-/* Reads the file if its last-write time or size changed: QAV_NEW with r->doc and r->events set,
+/* Reads the file if its last-write time, size or file number changed: QAV_NEW with r->doc and r->events set,
    QAV_SAME (nothing new, or nothing to read yet), or QAV_REFUSED with r->problem set. */
 int qav_poll(qav_reader *r);
 /* "waiting for the plug-in", "live", "stale N s", "closed" or

@@ -1,9 +1,6 @@
-// The reader: what a companion application should do with telemetry.json (support/reader.h),
-// done from a thread of its own while the host plays. Every few milliseconds it looks at the
-// file's stamp, which opens nothing; only when it changed does it open the file with every
-// sharing mode, read it whole and close it at once. A sharing violation or a missing file is
-// simply tried again at the next poll. Every new document is judged by the document check,
-// told apart from the previous one, printed and recorded.
+// The reader: support/reader.h's read-on-change, from a thread of its own while the host
+// plays. Every new document is judged by the document check, told apart from the previous
+// one, printed and recorded.
 #include "tools/hostsim/hostsim.h"
 
 #include <nlohmann/json.hpp>

@@ -1,5 +1,5 @@
-// What hostsim reports: how it prints numbers, what its exit statuses mean, and the summary
-// that ends a drive with the run's verdict.
+// What hostsim reports: how it prints numbers, what its exit statuses mean, which call caused
+// each document, and the summary that ends a drive with the run's verdict.
 #include "tools/hostsim/hostsim.h"
 
 #include "support/figures.h"
