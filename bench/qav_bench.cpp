@@ -1,9 +1,10 @@
 // What QAV costs the host's thread, measured natively with Google Benchmark on the POSIX
 // platform layer (real clock, real files): the handlers the host calls every frame or on
 // every channel update, rendering the document, and publishing it, side by side with the
-// raw I/O floor and with the straightforward way of writing the same document. At the end
-// the figures that matter are printed again as medians and ratios against their targets.
-// Nothing here passes or fails: a shared, noisy machine only ever gets measured.
+// raw I/O floor and with the straightforward way of writing the same document. Each benchmark
+// also reports its minimum over the repetitions: on a shared machine other work only ever adds
+// time, so the minimum is the closest measure of what the code costs. Nothing here passes or
+// fails: a shared, noisy machine only ever gets measured.
 #include "bench/alloc_count.h"
 #include "bench/documents.h"
 #include "bench/naive_writer.h"
@@ -29,7 +30,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -242,136 +242,6 @@ static void bm_publish_in_turns(benchmark::State& st, int which)
     }
 }
 
-// ---- The summary: medians, minimums, ratios, targets ----
-
-struct Figure {
-    double ns = -1;
-    std::map<std::string, double> counters;
-};
-
-// Prints the usual table, keeps each benchmark's median and minimum over the repetitions (or
-// its only run), and at the end prints the figures that matter with their targets. On a
-// shared machine other work only ever adds time, so the minimum is the closest measure of
-// what the code itself costs, and the one held to a target; the median is what a busy
-// machine saw. Write ratios come from the calls timed in turns.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    explicit SummaryReporter(OutputOptions options) : ConsoleReporter(options) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& r : runs) {
-            if (r.error_occurred) continue;
-            std::map<std::string, Figure>* into = &singles_;
-            if (r.run_type == Run::RT_Aggregate) {
-                if (r.aggregate_name == "median") {
-                    into = &medians_;
-                } else if (r.aggregate_name == "min") {
-                    into = &minimums_;
-                } else {
-                    continue;
-                }
-            }
-            Figure& f = (*into)[r.run_name.str()];
-            f.ns = r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
-            for (const auto& c : r.counters) f.counters[c.first] = c.second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        printf("\nQAV figures%44s %12s   target on the minimum\n", "median", "minimum");
-        row("frame end, no write", "frame_end/idle", 10);
-        row("  the clock read alone", "platform_tick_ms", -1);
-        for (const VocabularyRow& channel : HOST_CHANNELS) {
-            std::string name = std::string("channel/") + channel.host_name;
-            row(("channel " + std::string(channel.host_name)).c_str(), name, 5);
-        }
-        for (int which = 0; which < BENCH_KINDS; which++) {
-            std::string d = std::string("/") + g_docs[which].name;
-            printf("-- %s document (%zu bytes)\n", g_docs[which].name, g_rendered[which].size());
-            row("configuration, 14 attributes", "configuration" + d, -1);
-            row("gameplay event", "gameplay" + d, -1);
-            // The target was set for the largest document; both large ones are held to it.
-            row("render into a discarding stream", "render" + d, which == BENCH_TYPICAL ? -1 : 2000);
-            row("  the straightforward way", "naive_render" + d, -1);
-            const Figure* qav = find(minimums_, "render" + d);
-            const Figure* naive = find(minimums_, "naive_render" + d);
-            if (qav != nullptr && naive != nullptr && naive->ns > 0) {
-                printf("%-44s %12s %9.3f x\n", "  QAV / straightforward", "", qav->ns / naive->ns);
-            }
-            const Figure* turns = find(medians_, "publish_in_turns" + d);
-            if (turns == nullptr) turns = find(singles_, "publish_in_turns" + d);
-            if (turns != nullptr) {
-                printf("publishing, calls timed in turns:\n");
-                write_row(*turns, "  write_snapshot", "write_snapshot_us", nullptr, -1);
-                write_row(*turns, "  raw floor: open+write+close+rename", "raw_floor_us",
-                          "qav/raw_floor", 1.10);
-                write_row(*turns, "  stdio floor: fopen+fwrite+fclose+rename", "stdio_floor_us",
-                          "qav/stdio_floor", -1);
-                write_row(*turns, "  the straightforward way", "naive_write_us",
-                          "qav/naive_write", -1);
-            }
-            allocations("heap allocations per write_snapshot", "write_snapshot" + d);
-            allocations("  QAV's own rendering", "render" + d);
-            allocations("  the stdio floor (the runtime's fopen)", "stdio_floor" + d);
-            allocations("  the straightforward way", "naive_write" + d);
-        }
-        fflush(stdout);
-    }
-
-private:
-    const Figure* find(const std::map<std::string, Figure>& in, const std::string& name) const
-    {
-        auto i = in.find(name);
-        if (i != in.end()) return &i->second;
-        auto s = singles_.find(name);
-        return s != singles_.end() ? &s->second : nullptr;
-    }
-
-    static const char* verdict(bool met) { return met ? "met" : "NOT MET"; }
-
-    void row(const char* label, const std::string& name, double target_ns) const
-    {
-        const Figure* med = find(medians_, name);
-        const Figure* min = find(minimums_, name);
-        if (med == nullptr || min == nullptr) return;
-        printf("%-44s %9.1f ns %9.1f ns", label, med->ns, min->ns);
-        if (target_ns > 0) printf("   <= %.0f ns: %s", target_ns, verdict(min->ns <= target_ns));
-        printf("\n");
-    }
-
-    // One way of publishing: its median time in turns, and QAV's time as a ratio to it.
-    static void write_row(const Figure& f, const char* label, const char* time_key,
-                          const char* ratio_key, double target)
-    {
-        auto t = f.counters.find(time_key);
-        if (t == f.counters.end()) return;
-        printf("%-44s %9.1f us", label, t->second);
-        auto r = ratio_key != nullptr ? f.counters.find(ratio_key) : f.counters.end();
-        if (r != f.counters.end()) {
-            printf("   QAV / this %.3f x", r->second);
-            if (target > 0) printf("   <= %.2f: %s", target, verdict(r->second <= target));
-        }
-        printf("\n");
-    }
-
-    void allocations(const char* label, const std::string& name) const
-    {
-        const Figure* f = find(medians_, name);
-        if (f == nullptr) return;
-        auto n = f->counters.find("new");
-        auto m = f->counters.find("malloc");
-        printf("%-44s %6.2f new", label, n != f->counters.end() ? n->second : -1.0);
-        if (m != f->counters.end()) printf(", %.2f malloc", m->second);
-        printf(" per call\n");
-    }
-
-    std::map<std::string, Figure> medians_, minimums_, singles_;
-};
-
 static double minimum(const std::vector<double>& v)
 {
     return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
@@ -420,8 +290,9 @@ int main(int argc, char** argv)
         return 1;
     }
     setenv("XDG_DATA_HOME", tmpl.c_str(), 1);
-    g_temp = os_telemetry_paths().temp;
-    g_final = os_telemetry_paths().final;
+    const TelemetryPaths paths = os_telemetry_paths();
+    g_temp = paths.temp;
+    g_final = paths.final;
 
     for (int which = 0; which < BENCH_KINDS; which++) {
         bench_document(&g_docs[which], (BenchKind)which);
@@ -436,17 +307,15 @@ int main(int argc, char** argv)
         benchmark::AddCustomContext(std::string(g_docs[which].name) + " document bytes",
                                     std::to_string(g_rendered[which].size()));
     }
-    benchmark::AddCustomContext("data folder", tmpl + "/QAV");
+    benchmark::AddCustomContext("data folder", paths.folder);
 
     register_benchmarks();
-    SummaryReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
-                                                   : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
     unlink(g_temp.c_str());
     unlink(g_final.c_str());
-    rmdir((tmpl + "/QAV").c_str());
+    rmdir(paths.folder.c_str());
     rmdir(tmpl.c_str());
     return 0;
 }
