@@ -32,6 +32,10 @@ extern const ExitMeaning EXIT_MEANINGS[5];
 // is negative: the one way hostsim prints a number.
 std::string number(double v, int decimals = -1);
 
+// Text as a console can show it: host text and scenario lines may hold control bytes on
+// purpose, and each is written \xHH.
+std::string escaped(const std::string& s);
+
 // Ctrl+C presses so far; the first ends a drive or a watch in good order, the second at once.
 extern std::atomic<int> g_interrupts;
 

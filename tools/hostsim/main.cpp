@@ -184,15 +184,8 @@ bool parse_speed(const std::string& text, double* speed)
 
 void say_locked(const Session* session, const char* source, const std::string& text)
 {
-    // Host text may hold control bytes on purpose; the console shows them escaped.
-    std::string shown;
-    for (unsigned char c : text) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-        shown += c < 0x20 || c == 0x7F ? std::string(escaped) : std::string(1, (char)c);
-    }
     double t = (double)(os_micros() - session->start_us) / 1e6;
-    std::printf("%8.3f  %-9s %s\n", t, source, shown.c_str());
+    std::printf("%8.3f  %-9s %s\n", t, source, escaped(text).c_str());
     std::fflush(stdout);
 }
 

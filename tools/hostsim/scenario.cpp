@@ -130,18 +130,6 @@ bool parse_unsigned(const std::string& s, uint64_t max, uint64_t* out)
 
 std::string quote(const std::string& s) { return "'" + s + "'"; }
 
-// A message as a console can show it: a control byte of the scenario's own is written \xHH.
-std::string escaped(const std::string& s)
-{
-    std::string out;
-    for (unsigned char c : s) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02X", c);
-        out += c < 0x20 || c == 0x7F ? std::string(hex) : std::string(1, (char)c);
-    }
-    return out;
-}
-
 // Whether the text is UTF-16, as some editors save "Unicode": a byte-order mark, or a NUL
 // in every other byte of its start.
 bool utf16(const std::string& text)

@@ -31,6 +31,17 @@ std::string number(double v, int decimals)
     return text;
 }
 
+std::string escaped(const std::string& s)
+{
+    std::string out;
+    for (unsigned char c : s) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += c < 0x20 || c == 0x7F ? std::string(hex) : std::string(1, (char)c);
+    }
+    return out;
+}
+
 namespace {
 
 bool same_job(const DocumentView& a, const DocumentView& b)
