@@ -63,12 +63,6 @@ static FILE* open_discard()
     return fopencookie(nullptr, "w", io);
 }
 
-// The record's document as write_snapshot would write it at `tick`.
-static std::string rendered(uint32_t pid, uint64_t tick)
-{
-    return render_to_string([&](JsonOut* out) { render_snapshot(out, &g_state, pid, tick); });
-}
-
 // Per-iteration allocation counters for the loop that ran between `before` and now.
 static void count_allocations(benchmark::State& st, const AllocCounts& before)
 {
@@ -297,9 +291,9 @@ int main(int argc, char** argv)
     for (int which = 0; which < BENCH_KINDS; which++) {
         bench_document(&g_docs[which], (BenchKind)which);
         use_document(which);
-        g_rendered[which] = rendered(platform_process_id(), platform_tick_ms());
+        g_rendered[which] = snapshot_text(g_state, platform_process_id(), platform_tick_ms());
         // The yardstick must write the very same document, or the comparison means nothing.
-        if (naive_render(g_state, 4242, 99) != rendered(4242, 99)) {
+        if (naive_render(g_state, 4242, 99) != snapshot_text(g_state, 4242, 99)) {
             fprintf(stderr, "qav_bench: the straightforward writer renders the %s document "
                             "differently\n", g_docs[which].name);
             return 1;

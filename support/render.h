@@ -4,6 +4,7 @@
 #define QAV_SUPPORT_RENDER_H
 
 #include "output/json_out.h"
+#include "output/snapshot.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,12 @@ template <typename F> std::string render_to_string(F write)
     std::string s(data, size);
     std::free(data);
     return s;
+}
+
+// The document `state` gives, as a write by process `pid` at tick `tick` renders it.
+inline std::string snapshot_text(const TelemetryState& state, uint32_t pid, uint64_t tick)
+{
+    return render_to_string([&](JsonOut* out) { render_snapshot(out, &state, pid, tick); });
 }
 
 #endif

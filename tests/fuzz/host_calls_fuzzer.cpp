@@ -15,6 +15,7 @@
 #include "state/vocabulary.h"
 #include "support/document.h"
 #include "support/host_model.h"
+#include "support/os.h"
 #include "support/render.h"
 
 #include <errno.h>
@@ -112,25 +113,15 @@ void check(const char* what, const std::string& doc, std::string* last_valid)
     std::abort();
 }
 
-std::string rendered()
-{
-    return render_to_string([](JsonOut* out) {
-        render_snapshot(out, &g_state, g_test_platform.pid, g_test_platform.tick);
-    });
-}
-
 void check_documents()
 {
     static std::string last_rendered, last_published;
-    check("the record's document", rendered(), &last_rendered);
-    std::FILE* f = std::fopen(g_doc_path.c_str(), "rb");
-    if (f == nullptr) return;
+    check("the record's document", snapshot_text(g_state, g_test_platform.pid, g_test_platform.tick),
+          &last_rendered);
     std::string doc;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) doc.append(buf, n);
-    std::fclose(f);
-    check("the published document", doc, &last_published);
+    if (os_read_file(g_doc_path, SIZE_MAX - 1, &doc) == ReadResult::ok) {
+        check("the published document", doc, &last_published);
+    }
 }
 
 void deliver_event(HostModel& host, Input& in, uint32_t event, const void* info)

@@ -34,6 +34,5 @@ void PluginTest::init(uint32_t version, const char* game)
 
 std::string PluginTest::current_document(uint64_t written) const
 {
-    return render_to_string(
-        [&](JsonOut* out) { render_snapshot(out, &g_state, g_test_platform.pid, written); });
+    return snapshot_text(g_state, g_test_platform.pid, written);
 }

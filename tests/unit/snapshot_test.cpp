@@ -38,7 +38,7 @@ TEST(Snapshot, FullRecordRendersByteForByte)
     fill_job(&s);
     TEXT_STORE(s.lastEvent, "job.delivered\x01");
     s.eventSeq = 7;
-    std::string doc = render_to_string([&](JsonOut* out) { render_snapshot(out, &s, 4242, 99); });
+    std::string doc = snapshot_text(s, 4242, 99);
     EXPECT_EQ(doc,
               "{\"plugin\":\"QAV\",\"version\":\"" QAV_VERSION "\",\"pid\":4242,\"written\":99,"
               "\"game\":\"haulsim\",\"gameVersion\":\"1.18\",\"paused\":false,\"gameTime\":12345,"
@@ -63,7 +63,7 @@ TEST(Snapshot, NoJobAndNonFiniteNumbers)
     s.position = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
                   -std::numeric_limits<double>::infinity()};
     s.speed = std::numeric_limits<float>::quiet_NaN();
-    std::string doc = render_to_string([&](JsonOut* out) { render_snapshot(out, &s, 1, 2); });
+    std::string doc = snapshot_text(s, 1, 2);
     EXPECT_EQ(doc,
               "{\"plugin\":\"QAV\",\"version\":\"" QAV_VERSION "\",\"pid\":1,\"written\":2,"
               "\"game\":\"\",\"gameVersion\":\"2.0\",\"paused\":true,\"gameTime\":0,"

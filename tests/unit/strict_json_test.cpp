@@ -21,7 +21,7 @@ TelemetryState full_record()
 
 std::string render(const TelemetryState& s, uint64_t written = UINT64_MAX)
 {
-    return render_to_string([&](JsonOut* out) { render_snapshot(out, &s, UINT32_MAX, written); });
+    return snapshot_text(s, UINT32_MAX, written);
 }
 
 // Text as the host might send it: UTF-8 of every length with control bytes, quotes and
