@@ -195,12 +195,12 @@ enum { STALE_AFTER_MS = 3000 }; // a host sending frames writes every second
 // begins with it.
 bool watch_take(WatchState* state, const DocumentView& document);
 
-// "pid N runs", "pid N gone" or "pid N is another process's now", by the rule that judges
-// a writer alive.
+// "pid N runs", "pid N gone" or "pid N is another process's, started after this session
+// began", by the rule that judges a writer alive.
 std::string writer_text(const WatchState& state);
 
 // What the file is when the watch's last look found no document in it ("telemetry.json is a
-// directory, not a document"), or "" when it held one or nothing was there.
+// directory"), or "" when it held one or nothing was there.
 std::string not_a_document(const DocumentWatch& watch);
 
 // What the watch knows tells of the writer at `now_tick`: "live", "stale N s", "closed",
