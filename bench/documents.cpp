@@ -72,7 +72,6 @@ void bench_deliver(HostModel* host, const BenchDocument& doc)
 {
     host->event(HOST_EVENT_STARTED, nullptr);
     for (int i = 0; i < CHANNEL_COUNT; i++) host->channel(HOST_CHANNELS[i].host_name, doc.channels[i]);
-    HostConfiguration job = {"job", doc.job};
-    host->event(HOST_EVENT_CONFIGURATION, &job);
+    host->configuration("job", doc.job);
     host->event(HOST_EVENT_GAMEPLAY, &doc.gameplay);
 }

@@ -120,6 +120,18 @@ void HostModel::channel_null(const char* name)
     }
 }
 
+void HostModel::configuration(const char* id, const HostNamedValue* attributes)
+{
+    HostConfiguration c = {id, attributes};
+    event(HOST_EVENT_CONFIGURATION, &c);
+}
+
+void HostModel::gameplay(const char* id)
+{
+    HostGameplayEvent e = {id, nullptr};
+    event(HOST_EVENT_GAMEPLAY, &e);
+}
+
 bool HostModel::has_event(uint32_t event) const { return find_event(event) != nullptr; }
 
 const HostRegistration* HostModel::find_event(uint32_t event) const

@@ -53,6 +53,10 @@ struct HostModel {
     void event(uint32_t event, const void* info);
     void channel(const char* name, const HostValue& value);
     void channel_null(const char* name);
+    // A configuration named `id` with `attributes` (ended by host_attributes_end(), or null),
+    // and a gameplay event named `id` without attributes.
+    void configuration(const char* id, const HostNamedValue* attributes);
+    void gameplay(const char* id);
 
     bool has_event(uint32_t event) const;
     const HostRegistration* find_event(uint32_t event) const;

@@ -105,10 +105,8 @@ TEST_F(DllTest, ChannelsJobAndGameplayReachTheDocument)
         host_attribute("planned_distance.km", host_u32(300)),
         host_attributes_end(),
     };
-    HostConfiguration job = {"job", attrs};
-    host.event(HOST_EVENT_CONFIGURATION, &job);
-    HostGameplayEvent fined = {"player.fined", nullptr};
-    host.event(HOST_EVENT_GAMEPLAY, &fined);
+    host.configuration("job", attrs);
+    host.gameplay("player.fined");
     host.event(HOST_EVENT_PAUSED, nullptr);
     std::string doc = document();
     EXPECT_NE(doc.find("\"paused\":true,\"gameTime\":4321,"

@@ -16,11 +16,6 @@ protected:
         DWORD attributes = GetFileAttributesW(os_wide(paths.temp).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
-    void gameplay(const char* id)
-    {
-        HostGameplayEvent e = {id, nullptr};
-        host.event(HOST_EVENT_GAMEPLAY, &e);
-    }
     // The document on disk is valid and shows `event` as the latest gameplay event.
     void expect_latest(const std::string& event, bool paused)
     {
@@ -91,13 +86,13 @@ TEST_F(DllReliabilityTest, FaultsKeepTheLastGoodDocumentAndTheNextWritePublishes
         const std::string before = "before." + std::to_string(n), during = "during." + std::to_string(n),
                           after = "after." + std::to_string(n);
         n++;
-        gameplay(before.c_str());
+        host.gameplay(before.c_str());
         host.event(HOST_EVENT_STARTED, nullptr);
         const std::string good = document();
         ASSERT_EQ(document_problem(good), "");
 
         HANDLE held = f.make(paths);
-        gameplay(during.c_str());
+        host.gameplay(during.c_str());
         host.event(HOST_EVENT_PAUSED, nullptr); // writes at once, and must fail
         if (f.keeps_document) {
             EXPECT_EQ(document(), good) << "byte for byte";
@@ -113,7 +108,7 @@ TEST_F(DllReliabilityTest, FaultsKeepTheLastGoodDocumentAndTheNextWritePublishes
         }
         f.clear(paths, held);
 
-        gameplay(after.c_str());
+        host.gameplay(after.c_str());
         host.event(HOST_EVENT_STARTED, nullptr);
         expect_latest(after, false);
     }
@@ -147,7 +142,7 @@ TEST_F(DllReliabilityTest, AStaleReadOnlyTemporaryFileGivesWay)
         SetFileAttributesW(os_wide(paths.temp).c_str(), FILE_ATTRIBUTE_NORMAL);
         GTEST_SKIP() << "read-only files are writable here: nothing to test";
     }
-    gameplay("after.crash");
+    host.gameplay("after.crash");
     host.event(HOST_EVENT_STARTED, nullptr);
     expect_latest("after.crash", false);
 }
@@ -170,9 +165,8 @@ TEST_F(DllReliabilityTest, MisbehavingHostGetsValidDocuments)
         }
         for (uint32_t event : {r.event, 0u, 99u, 0xFFFFFFFFu}) r.on_event(event, nullptr, r.context);
     }
-    HostConfiguration no_id = {nullptr, nullptr};
-    host.event(HOST_EVENT_CONFIGURATION, &no_id);
-    host.event(HOST_EVENT_GAMEPLAY, &no_id);
+    host.configuration(nullptr, nullptr);
+    host.gameplay(nullptr);
 
     // Attributes of every name with every type, empty and very long names and strings.
     std::vector<std::string> names = {"", huge, "cargo", "cargo.id", "source.city", "income",
@@ -189,9 +183,8 @@ TEST_F(DllReliabilityTest, MisbehavingHostGetsValidDocuments)
     }
     attrs.push_back(host_attribute("cargo", host_string(nullptr)));
     attrs.push_back(host_attributes_end());
-    HostConfiguration job = {"job", attrs.data()};
-    host.event(HOST_EVENT_CONFIGURATION, &job);
-    gameplay(huge.c_str());
+    host.configuration("job", attrs.data());
+    host.gameplay(huge.c_str());
     host.event(HOST_EVENT_PAUSED, nullptr);
     std::string doc = document();
     EXPECT_EQ(document_problem(doc), "") << doc;

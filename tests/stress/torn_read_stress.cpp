@@ -223,8 +223,7 @@ int main(int argc, char** argv)
     std::string job_text[3];
     for (int i = 0; i < WRITES && seconds_since(t0) < WRITER_SECONDS; i++) {
         id = varying_text(i, 44); // at most 45 bytes: within lastEvent's 47
-        HostGameplayEvent event = {id.c_str(), nullptr};
-        host.event(HOST_EVENT_GAMEPLAY, &event);
+        host.gameplay(id.c_str());
         if (i % 10 == 0) {
             static const char* const names[] = {"cargo", "source.city", "destination.company"};
             HostNamedValue attrs[5];
@@ -235,8 +234,7 @@ int main(int argc, char** argv)
             attrs[3] = host_attribute("income", host_u64((uint64_t)i * 1000));
             // Every fourth job is the empty configuration: no job, a much shorter document.
             attrs[i % 40 == 0 ? 0 : 4] = host_attributes_end();
-            HostConfiguration job = {"job", attrs};
-            host.event(HOST_EVENT_CONFIGURATION, &job);
+            host.configuration("job", attrs);
         }
         host.channel("game.time", host_u32((uint32_t)i));
         host.channel("truck.world.placement", host_placement(i * 1.25, -i * 0.5, i % 100 == 0 ? 1e300 : i));

@@ -71,10 +71,8 @@ protected:
     void change(int trial, const char* tag)
     {
         std::snprintf(event_id, sizeof event_id, "trial-%06d-%s", trial, tag);
-        HostConfiguration job = {"job", job_attrs.data()};
-        host.event(HOST_EVENT_CONFIGURATION, &job);
-        HostGameplayEvent e = {event_id, nullptr};
-        host.event(HOST_EVENT_GAMEPLAY, &e);
+        host.configuration("job", job_attrs.data());
+        host.gameplay(event_id);
         host.channel("game.time", host_u32((uint32_t)trial));
         host.channel("truck.speed", host_float((float)trial / 8));
         g_test_platform.tick += 7;

@@ -13,13 +13,7 @@ protected:
     {
         std::vector<HostNamedValue> list = attrs;
         list.push_back(host_attributes_end());
-        HostConfiguration c = {id, list.data()};
-        host.event(HOST_EVENT_CONFIGURATION, &c);
-    }
-    void gameplay(const char* id)
-    {
-        HostGameplayEvent e = {id, nullptr};
-        host.event(HOST_EVENT_GAMEPLAY, &e);
+        host.configuration(id, list.data());
     }
     std::string published()
     {
@@ -102,8 +96,7 @@ TEST_F(JobTest, EmptyJobClearsTheHeadlineFieldsOnly)
     for (bool null_array : {false, true}) {
         g_state.steady = 1;
         if (null_array) {
-            HostConfiguration c = {"job", nullptr};
-            host.event(HOST_EVENT_CONFIGURATION, &c);
+            host.configuration("job", nullptr);
         } else {
             configure("job", {});
         }
@@ -124,21 +117,21 @@ TEST_F(JobTest, EmptyJobClearsTheHeadlineFieldsOnly)
 
 TEST_F(JobTest, GameplayEventsCountAndKeepTheLatest)
 {
-    gameplay("job.delivered");
+    host.gameplay("job.delivered");
     EXPECT_EQ(g_state.steady, 0);
     g_state.steady = 1;
-    gameplay(nullptr);
+    host.gameplay(nullptr);
     host.event(HOST_EVENT_GAMEPLAY, nullptr);
     EXPECT_EQ(g_state.steady, 1) << "an event without identifier changes nothing";
-    gameplay("job.delivered");
+    host.gameplay("job.delivered");
     EXPECT_NE(published().find("\"lastEvent\":\"job.delivered\",\"eventSeq\":2}\n"), std::string::npos);
 
     std::string sixty(60, 'e');
-    gameplay(sixty.c_str());
+    host.gameplay(sixty.c_str());
     EXPECT_EQ(std::string(g_state.lastEvent), std::string(47, 'e'));
     EXPECT_EQ(g_state.eventSeq, 3u);
     g_state.eventSeq = 4294967295u;
-    gameplay("x");
+    host.gameplay("x");
     EXPECT_EQ(g_state.eventSeq, 0u);
 }
 

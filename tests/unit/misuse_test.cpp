@@ -173,8 +173,7 @@ TEST_F(MisuseTest, EveryAttributeNameWithEveryValueType)
             }
         }
         attrs.push_back(host_attributes_end());
-        HostConfiguration job = {"job", attrs.data()};
-        host.event(HOST_EVENT_CONFIGURATION, &job);
+        host.configuration("job", attrs.data());
 
         // Only the entries whose name and type both match were taken.
         for (const VocabularyRow& row : JOB_ATTRIBUTES) {
@@ -208,12 +207,9 @@ TEST_F(MisuseTest, NamesAndStringsOfThousandsOfBytes)
         attrs.push_back(host_attribute(n.c_str(), host_string("not taken")));
     }
     attrs.push_back(host_attributes_end());
-    HostConfiguration job = {"job", attrs.data()};
-    host.event(HOST_EVENT_CONFIGURATION, &job);
-    HostConfiguration other = {huge.c_str(), attrs.data()};
-    host.event(HOST_EVENT_CONFIGURATION, &other);
-    HostGameplayEvent e = {huge.c_str(), nullptr};
-    host.event(HOST_EVENT_GAMEPLAY, &e);
+    host.configuration("job", attrs.data());
+    host.configuration(huge.c_str(), attrs.data());
+    host.gameplay(huge.c_str());
 
     for (const VocabularyRow& row : JOB_ATTRIBUTES) {
         if (row.type != HOST_TYPE_STRING) continue;

@@ -18,11 +18,6 @@ protected:
         g_test_platform.tick = tick;
         host.event(HOST_EVENT_FRAME_END, nullptr);
     }
-    void gameplay(const char* id)
-    {
-        HostGameplayEvent e = {id, nullptr};
-        host.event(HOST_EVENT_GAMEPLAY, &e);
-    }
     int opens_at_load = 0;
 };
 
@@ -44,7 +39,7 @@ TEST_F(PacingTest, FrameEndsWriteAtTheSlowOrFastInterval)
     };
     uint64_t last = t0;
     for (const auto& c : cases) {
-        if (c.change_before) gameplay("player.fined");
+        if (c.change_before) host.gameplay("player.fined");
         int before = writes();
         frame_at(last + c.no_write_at);
         EXPECT_EQ(writes(), before) << c.name;
