@@ -42,7 +42,7 @@ write_buildinfo() {
 rewrite_links() {
   local source=$1 staged=$2 zipname=$3
   shift 3
-  SOURCE=$source ZIPDIR=$(dirname "$zipname") perl -MFile::Spec -i -pe '
+  SOURCE=$source ZIPDIR=$(dirname "$zipname") perl -i -pe '
     BEGIN {
       %zipped = map { my ($n, $s) = split /=/, $_, 2; ($s => $n) } splice @ARGV, 1;
       ($dir = $ENV{SOURCE}) =~ s{[^/]*$}{};
@@ -51,6 +51,13 @@ rewrite_links() {
       my @parts;
       for (split m{/}, $dir . $_[0]) { $_ eq ".." ? pop @parts : push @parts, $_ }
       join "/", @parts;
+    }
+    # The zipped file `to` as its folder `from` in the zip names it.
+    sub relative {
+      my @to = split m{/}, $_[0];
+      my @from = grep { $_ ne "." } split m{/}, $_[1];
+      while (@to > 1 && @from && $to[0] eq $from[0]) { shift @to; shift @from }
+      join "/", ("..") x @from, @to;
     }
     sub elsewhere { "`$_[0]` in the source repository" }
     s{(!?)\[([^\]]*)\]\(([^)\s]+)\)|`([^`]+)`}{
@@ -64,7 +71,7 @@ rewrite_links() {
         my ($file, $anchor) = $target =~ m{^([^#]*)(#.*)?$};
         my $path = repo_path($file);
         if ($zipped{$path}) {
-          "$bang\[$text\](" . File::Spec->abs2rel($zipped{$path}, $ENV{ZIPDIR}) . ($anchor // "") . ")";
+          "$bang\[$text\](" . relative($zipped{$path}, $ENV{ZIPDIR}) . ($anchor // "") . ")";
         }
         elsif ($bang) { "$text: " . elsewhere($path) }
         elsif ($text =~ m{^`[^`/]*`$}) { elsewhere($path) }

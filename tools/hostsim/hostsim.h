@@ -71,6 +71,10 @@ struct Revision {
     DocumentView view;
 };
 
+// Whether a document looks like the plug-in's closing one: game.closed, paused, no job. The
+// shape alone; whether it is the closing one depends on what came before and after it.
+bool closing_shape(const DocumentView& v);
+
 // Why one of this run's documents was written, told from what changed since `previous` (null
 // for the first) and from when the player made its calls; fills cause, call and closing.
 // `awaiting_frame` carries over between documents: a pause or start wrote a job or event

@@ -79,7 +79,7 @@ void explain(Session* session, const Revision* previous, Revision* r, bool* awai
     // By content, whatever else it carries: a gameplay event still waiting is written with it.
     // A watch (no load of ours) cannot know when the host shut down.
     bool shut = s.load_tick == 0 || (s.shutdown_tick != 0 && b.written >= s.shutdown_tick);
-    r->closing = shut && b.lastEvent == "game.closed" && b.paused && !b.hasJob;
+    r->closing = shut && closing_shape(b);
     bool event = a.eventSeq != b.eventSeq;
     bool job = !r->closing && !same_job(a, b);
     bool pause = !r->closing && a.paused != b.paused;

@@ -33,6 +33,11 @@ bool is_load(const DocumentView& v)
 
 } // namespace
 
+bool closing_shape(const DocumentView& v)
+{
+    return v.lastEvent == "game.closed" && v.paused && !v.hasJob;
+}
+
 bool watch_take(WatchState* s, const DocumentView& v)
 {
     const DocumentView& p = s->last;
@@ -40,8 +45,7 @@ bool watch_take(WatchState* s, const DocumentView& v)
     // The closing document is paused, has no job, names game.closed and keeps eventSeq; a
     // gameplay event the host itself calls game.closed raises eventSeq, and the documents after
     // it go on naming it. Met first, only its shape can tell.
-    bool shaped = v.lastEvent == "game.closed" && v.paused && !v.hasJob;
-    bool closing = shaped && (fresh || (v.eventSeq == p.eventSeq && p.lastEvent != "game.closed"));
+    bool closing = closing_shape(v) && (fresh || (v.eventSeq == p.eventSeq && p.lastEvent != "game.closed"));
     if (fresh) s->since = v.written;
     s->seen = true;
     s->last = v;
@@ -105,8 +109,7 @@ std::string watch_verdict(const WatchState& s, const std::string& problem, uint6
     bool gone = writer == GONE || writer == YOUNGER;
     // A gameplay event still waiting at the shutdown is written into the closing document and
     // raises its eventSeq: once its writer is gone, a document of that shape was the last word.
-    bool shaped = s.last.lastEvent == "game.closed" && s.last.paused && !s.last.hasJob;
-    if (gone && shaped) return "closed";
+    if (gone && closing_shape(s.last)) return "closed";
     if (gone) return "host gone without a closing document";
     uint64_t age = now_tick - s.last.written;
     if (age < STALE_AFTER_MS) return "live";
