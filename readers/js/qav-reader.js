@@ -4,12 +4,14 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { setTimeout as delay } from 'node:timers/promises';
 import { fileURLToPath } from 'node:url';
 
 export const MAX_DOCUMENT = 8192; // every 1.x document fits, line feed included
 export const STALE_MS = 3000n;    // a writer that wrote nothing for this long is stale
 const CLOCK_SLACK_MS = 100n;      // process start times and ticks are both a few ms coarse
 const WINDOWS = process.platform === 'win32';
+const U32 = 2 ** 32;
 
 /** The file is not a QAV 1.x document; the message says why. */
 export class NotQav extends Error {}
@@ -25,23 +27,30 @@ export function findDir(given) {
 }
 
 /** Last-write time, size and file number (new with every replace on POSIX), queried by name
-    so that no handle is left open to stall a rename; null when missing or not a file (a
-    FIFO someone left there would block the open). */
-function stampOf(file) {
+    so that no handle is left open to stall a rename; null when missing or not a file. stat
+    is fs.statSync or fs.promises.stat: the result, or a promise of it, follows. */
+function stampOf(stat, file) {
+  const stamp = (s) => s.isFile() ? { key: `${s.mtimeNs} ${s.size} ${s.ino}`, mtimeMs: s.mtimeMs } : null;
   try {
-    const s = fs.statSync(file, { bigint: true });
-    return s.isFile() ? `${s.mtimeNs} ${s.size} ${s.ino}` : null;
+    const s = stat(file, { bigint: true });
+    return s instanceof Promise ? s.then(stamp, () => null) : stamp(s);
   } catch {
     return null;
   }
 }
 
-/** The file's first MAX_DOCUMENT + 1 bytes, or null to try again (missing, or held by someone
-    who does not share it). Node opens with read, write and delete sharing on Windows. */
+// Opening never waits: a FIFO renamed over the document between the stat and the open would
+// otherwise hold the reader for good. What was opened is read only if it is a regular file.
+const OPEN_FLAGS = fs.constants.O_RDONLY | (fs.constants.O_NONBLOCK ?? 0);
+
+/** The file's first MAX_DOCUMENT + 1 bytes, or null to try again (missing, not a regular
+    file, or held by someone who does not share it). Node opens with read, write and delete
+    sharing on Windows. */
 function readFile(file) {
   let fd;
   try {
-    fd = fs.openSync(file, 'r');
+    fd = fs.openSync(file, OPEN_FLAGS);
+    if (!fs.fstatSync(fd).isFile()) return null;
     const buf = Buffer.alloc(MAX_DOCUMENT + 1);
     let total = 0, got;
     while (total < buf.length && (got = fs.readSync(fd, buf, total, buf.length - total, null)) > 0)
@@ -54,33 +63,121 @@ function readFile(file) {
   }
 }
 
-/** The clock QAV stamps written with, in milliseconds, as a BigInt. Node has no
-    GetTickCount64: on Windows os.uptime() counts the same time since the system started. */
-export function tickMs() {
-  if (WINDOWS) return BigInt(Math.floor(os.uptime() * 1000));
-  return process.hrtime.bigint() / 1000000n; // CLOCK_MONOTONIC on Linux
+/** readFile through fs.promises. */
+async function readFileAsync(file) {
+  let handle;
+  try {
+    handle = await fs.promises.open(file, OPEN_FLAGS);
+    if (!(await handle.stat()).isFile()) return null;
+    const buf = Buffer.alloc(MAX_DOCUMENT + 1);
+    let total = 0, got;
+    while (total < buf.length &&
+           (got = (await handle.read(buf, total, buf.length - total, null)).bytesRead) > 0)
+      total += got;
+    return buf.subarray(0, total);
+  } catch {
+    return null;
+  } finally {
+    await handle?.close();
+  }
 }
 
-/** Whether pid runs and started no later than written (the session's first document). Node
-    cannot read a process's start time on Windows: there it goes by pid alone. */
+/** Whether dir lies in a Wine prefix: a "drive_c" folder above it beside the prefix's
+    system.reg. Only a reader outside Wine can tell, so never on Windows. */
+function inWinePrefix(dir) {
+  if (WINDOWS) return false;
+  let at;
+  try {
+    at = fs.realpathSync(dir);
+  } catch {
+    at = path.resolve(dir);
+  }
+  for (; path.dirname(at) !== at; at = path.dirname(at)) {
+    if (path.basename(at) !== 'drive_c') continue;
+    try {
+      if (fs.statSync(path.join(path.dirname(at), 'system.reg')).isFile()) return true;
+    } catch {
+      // not a prefix: look further up
+    }
+  }
+  return false;
+}
+
+/** Clock ticks per second of /proc's start times, from the kernel's AT_CLKTCK in
+    /proc/self/auxv (Node has no sysconf); 100, Linux's usual, if it cannot be read. */
+function clockTicks() {
+  const AT_NULL = 0n, AT_CLKTCK = 17n;
+  try {
+    const auxv = fs.readFileSync('/proc/self/auxv');
+    const wide = ['arm64', 'loong64', 'mips64el', 'ppc64', 'riscv64', 's390x', 'x64'].includes(process.arch);
+    const word = wide ? 8 : 4;
+    const read = (at) => wide ? auxv.readBigUInt64LE(at) : BigInt(auxv.readUInt32LE(at));
+    for (let at = 0; at + 2 * word <= auxv.length; at += 2 * word) {
+      const type = read(at);
+      if (type === AT_NULL) break;
+      if (type === AT_CLKTCK && read(at + word) > 0n) return read(at + word);
+    }
+  } catch {
+    // no /proc: the usual rate
+  }
+  return 100n;
+}
+let ticksPerSecond = null;
+
+// Windows: written is GetTickCount64(). Node's nearest is os.uptime(), which libuv takes from
+// GetTickCount64() since 1.45 (Node 20.3) but in whole seconds before (Node 18), too coarse for
+// a 3 s boundary. So process.hrtime, fine-grained, is anchored to it: each look at os.uptime()
+// can only lag the tick, so the largest offset seen is the closest.
+let uptimeOffsetMs = null;
+
+/** The clock QAV stamps written with, in milliseconds, as a BigInt: CLOCK_MONOTONIC on POSIX;
+    on Windows GetTickCount64(), through os.uptime() anchored as said above. */
+export function tickMs() {
+  const hr = process.hrtime.bigint() / 1000000n;
+  if (!WINDOWS) return hr; // libuv's hrtime is CLOCK_MONOTONIC on POSIX
+  const offset = BigInt(Math.floor(os.uptime() * 1000)) - hr;
+  if (uptimeOffsetMs === null || offset > uptimeOffsetMs) uptimeOffsetMs = offset;
+  return hr + uptimeOffsetMs;
+}
+
+/** The highest pid this system gives: /proc/sys/kernel/pid_max, or Linux's largest. */
+function pidMax() {
+  try {
+    return Number(fs.readFileSync('/proc/sys/kernel/pid_max', 'latin1'));
+  } catch {
+    return 4194304;
+  }
+}
+
+/** Whether a process with this pid runs, by the pid alone. */
+function pidRuns(pid) {
+  try {
+    process.kill(pid, 0);
+    return true;
+  } catch (e) {
+    return e.code === 'EPERM';
+  }
+}
+
+/** Whether pid runs and started no later than written (the session's first document, on
+    tickMs()'s clock). pid 0, and a number that is no pid here, never does. Where the start
+    time cannot be read (Windows, or /proc hiding other users' processes) it goes by pid alone. */
 export function writerAlive(pid, written) {
+  if (!Number.isInteger(pid) || pid <= 0 || pid >= U32) return false;
+  if (!WINDOWS && (pid >= 2 ** 31 || pid > pidMax())) return false;
   let fields;
   try {
     fields = fs.readFileSync(`/proc/${pid}/stat`, 'latin1').split(')').pop().trim().split(' ');
   } catch {
-    if (!WINDOWS && fs.existsSync('/proc')) return false;
-    try {
-      process.kill(pid, 0);
-      return true;
-    } catch (e) {
-      return e.code === 'EPERM';
-    }
+    return pidRuns(pid);
   }
   if (fields[0] === 'Z' || fields[0] === 'X') return false;
   // the start time counts from boot, suspends included; written does not count them
   const booted = BigInt(Math.round(parseFloat(fs.readFileSync('/proc/uptime', 'latin1')) * 1000));
-  const suspended = booted > tickMs() ? booted - tickMs() : 0n;
-  const startMs = (BigInt(fields[19]) * 1000n) / 100n - suspended; // USER_HZ is 100 on Linux
+  const now = tickMs();
+  const suspended = booted > now ? booted - now : 0n;
+  ticksPerSecond ??= clockTicks();
+  const startMs = (BigInt(fields[19]) * 1000n) / ticksPerSecond - suspended;
   return startMs <= written + CLOCK_SLACK_MS;
 }
 
@@ -110,19 +207,42 @@ export function parse(data) {
   return doc;
 }
 
-const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
+const CLOSED_EVENT = 'game.closed'; // the closing document's lastEvent
+const RECENT_PIDS = 4;              // writers remembered at once, the least recently seen dropped
+const WRITER_CHECK_MS = 1000n;      // a look at the writer's process stays good this long
 
+/** paused, no job, game.closed: how the closing document looks (a gameplay event may too). */
 function closingShape(doc) {
-  return doc.paused && !doc.job && doc.lastEvent === 'game.closed';
+  return doc.paused === true && doc.job === null && doc.lastEvent === CLOSED_EVENT;
+}
+
+/** The load document: what the plug-in publishes before the host sends anything. */
+function loadShape(doc) {
+  return doc.paused === true && doc.gameTime === 0 && doc.job === null && doc.lastEvent === '' &&
+         doc.eventSeq === 0;
 }
 
 export class Reader {
-  constructor(dir) {
+  #checkWriter; // undefined: decided by the folder and the pid; true or false: forced
+  #wine;        // the folder lies in a Wine prefix: its pids and ticks are not this system's
+  #writers = new Map(); // pid -> its last document's eventSeq, written, since, load, closing
+  #shared = false;      // another writer published less than STALE_MS before this document
+  #docTick = 0n;        // when the last document was written, on tickMs()'s clock
+  #unfinished = null;   // the stamp of a read without its line feed, refused if read so twice
+  #look = null;         // the last look at the writer's process: { key, at, runs }
+
+  /** dir: the data folder. options.checkWriter: undefined to decide by the folder (a Wine
+      prefix cannot be checked) and the pid, true to check the writer's process, false to
+      judge by the document's age alone. */
+  constructor(dir, { checkWriter } = {}) {
     this.path = path.join(dir, 'telemetry.json');
+    this.#checkWriter = checkWriter;
+    this.#wine = inWinePrefix(dir);
     this.stamp = null;        // of the last read
     this.bytes = Buffer.alloc(0); // the last new document's bytes
     this.doc = null;
     this.events = 0;          // gameplay events since the previous document: eventSeq's rise
+    this.newSession = false;  // the last document began a session: events counted afresh
     this.closing = false;     // the last document is the session's closing one
     this.sessionWritten = 0n; // written of the session's first document read
     this.documents = 0;       // new documents read
@@ -130,81 +250,209 @@ export class Reader {
   }
 
   /** Reads the file if its last-write time or size changed. true for a new document
-      (this.doc and this.events set), false for none; throws NotQav for a refused one. */
+      (this.doc, this.events and this.newSession set), false for none; throws NotQav for a
+      refused one. Never waits: a file being replaced is read again at the next poll. */
   poll() {
-    const stamp = stampOf(this.path);
-    if (stamp === null || stamp === this.stamp) return false;
-    let data = null;
-    // a sharing violation or a file being replaced passes in a few milliseconds
-    for (let attempt = 0; attempt < 5; attempt++) {
-      this.reads++;
-      data = readFile(this.path);
-      if (data && data.length > 0 && data[data.length - 1] === 0x0a) break;
-      sleep(5);
+    const stamp = stampOf(fs.statSync, this.path);
+    if (stamp === null || stamp.key === this.stamp) return false;
+    this.reads++;
+    return this.#take(stamp, readFile(this.path));
+  }
+
+  /** poll() with the event loop left free: fs.promises for every step. */
+  async #pollAsync() {
+    const stamp = await stampOf(fs.promises.stat, this.path);
+    if (stamp === null || stamp.key === this.stamp) return false;
+    this.reads++;
+    return this.#take(stamp, await readFileAsync(this.path));
+  }
+
+  #take(stamp, data) {
+    if (data === null) return false; // gone, not a regular file, or not shared: next poll
+    const whole = data.length > 0 && data[data.length - 1] === 0x0a;
+    if (!whole && data.length <= MAX_DOCUMENT && this.#unfinished !== stamp.key) {
+      this.#unfinished = stamp.key; // being written in place: one more look before refusing
+      return false;
     }
-    if (data === null) return false;
-    this.stamp = stamp;
+    this.#unfinished = null;
+    this.stamp = stamp.key;
     if (data.length > MAX_DOCUMENT) throw new NotQav('not a QAV document: larger than 8 KiB');
-    if (data.length === 0 || data[data.length - 1] !== 0x0a)
-      throw new NotQav('not a QAV document: it does not end with a line feed (cut short?)');
+    if (!whole) throw new NotQav('not a QAV document: it does not end with a line feed (cut short?)');
     if (data.equals(this.bytes)) return false;
     const doc = parse(data);
-
-    // a new pid, or a load document (no event yet, eventSeq back at 0), starts a session
-    const prev = this.doc;
-    const fresh = prev === null || doc.pid !== prev.pid ||
-                  (doc.eventSeq === 0 && doc.lastEvent === '');
-    this.events = (doc.eventSeq - (fresh ? 0 : prev.eventSeq) + 2 ** 32) % 2 ** 32;
-    if (fresh) this.sessionWritten = doc.written;
-    // the closing document is paused, has no job and names game.closed without counting it;
-    // a gameplay event of that name raises eventSeq, and the documents after it keep naming it
-    this.closing = closingShape(doc) &&
-                   (fresh || (this.events === 0 && prev.lastEvent !== 'game.closed'));
+    // In a Wine prefix written counts on Wine's clock, which Node cannot read: the file's
+    // last-write time against the wall clock dates it instead, taken over to tickMs() at once
+    // so that a later change of the wall clock does not age it.
+    const docTick = this.#wine ? tickMs() - (BigInt(Date.now()) - stamp.mtimeMs) : doc.written;
+    this.#count(doc, docTick);
     this.bytes = Buffer.from(data);
     this.doc = doc;
+    this.#docTick = docTick;
     this.documents++;
     return true;
   }
 
-  verdict() {
-    if (this.doc === null) return 'waiting for the plug-in';
-    const now = tickMs(), doc = this.doc;
-    // a tick from the future was taken before this machine last started
-    const alive = doc.written <= now + CLOCK_SLACK_MS && writerAlive(doc.pid, this.sessionWritten);
+  /** Sessions, events, closing and sharing, per writer: two hosts on one folder each count
+      their own events. */
+  #count(doc, docTick) {
+    const prev = this.#writers.get(doc.pid);
+    const rise = prev ? (doc.eventSeq - prev.eventSeq + U32) % U32 : 0;
+    const load = loadShape(doc);
+    const fresh = prev === undefined || (load && !prev.load) || doc.written < prev.written ||
+                  rise >= U32 / 2; // eventSeq fell: a restart whose load document was missed
+    this.newSession = fresh;
+    this.events = fresh ? doc.eventSeq : rise;
+    // a gameplay event of that name raises eventSeq, and the documents after it keep naming it
+    this.closing = closingShape(doc) &&
+                   (fresh || (rise === 0 && prev.lastEvent !== CLOSED_EVENT));
+    this.#shared = false;
+    for (const [pid, other] of this.#writers)
+      if (pid !== doc.pid && !other.closing && doc.written - other.written < STALE_MS)
+        this.#shared = true;
+    const since = fresh ? docTick : prev.since;
+    this.sessionWritten = fresh ? doc.written : this.sessionWritten;
+    this.#writers.delete(doc.pid);
+    this.#writers.set(doc.pid, { eventSeq: doc.eventSeq, written: doc.written, since, load,
+                                 closing: this.closing, lastEvent: doc.lastEvent });
+    if (this.#writers.size > RECENT_PIDS) this.#writers.delete(this.#writers.keys().next().value);
+  }
+
+  /** Whether the writer's process is looked at: not in a Wine prefix or for pid 1 (a host in
+      its own pid namespace), unless forced; pid 1 never. */
+  #checksWriter() {
+    if (this.doc.pid === 1) return false;
+    return this.#checkWriter ?? !this.#wine;
+  }
+
+  /** The status now: { kind, ageMs, writerChecked, shared }. */
+  status() {
+    return this.statusAt(tickMs());
+  }
+
+  /** The status when tickMs() reads now (a BigInt): status() is statusAt(tickMs()). */
+  statusAt(now) {
+    if (this.doc === null) return { kind: 'waiting', ageMs: null, writerChecked: false, shared: false };
+    const doc = this.doc, checked = this.#checksWriter();
+    // a stamp from the future was taken before this machine last started: its age is unknown
+    const ahead = this.#docTick > now + CLOCK_SLACK_MS;
+    const age = ahead ? STALE_MS : now > this.#docTick ? now - this.#docTick : 0n;
+    const runs = ahead ? false : checked ? this.#writerRuns(now) : age < STALE_MS;
     // a closing document that also wrote a waiting event counted it: once its writer is gone,
     // its shape is enough
-    if (this.closing || (!alive && closingShape(doc))) return 'closed';
-    if (!alive) return 'host gone without a closing document';
-    if (now < doc.written + STALE_MS) return 'live';
-    return `stale ${(now - doc.written) / 1000n} s`;
+    let kind;
+    if (this.closing || (!runs && closingShape(doc))) kind = 'closed';
+    else if (!runs && checked) kind = 'gone';
+    else kind = age < STALE_MS ? 'live' : 'stale';
+    return { kind, ageMs: Number(age), writerChecked: checked, shared: this.#shared };
+  }
+
+  /** writerAlive, asked at most once a WRITER_CHECK_MS while the session stays the same. */
+  #writerRuns(now) {
+    const since = this.#writers.get(this.doc.pid)?.since ?? this.#docTick;
+    const key = `${this.doc.pid} ${since}`;
+    if (this.#look === null || this.#look.key !== key || now - this.#look.at >= WRITER_CHECK_MS ||
+        now < this.#look.at)
+      this.#look = { key, at: now, runs: writerAlive(this.doc.pid, since) };
+    return this.#look.runs;
+  }
+
+  /** The status in words, as the command prints it. */
+  verdict() {
+    return statusText(this.status());
+  }
+
+  /** Changes as they come: an async iterable of { document, status, events, newSession,
+      problem }, the first at once. Polls every intervalMs on a timer, never blocking the
+      event loop; ends when the loop over it ends or signal aborts. */
+  async *follow({ intervalMs = 20, signal } = {}) {
+    let said = null;
+    while (!signal?.aborted) {
+      let fresh = false, problem = null;
+      try {
+        fresh = await this.#pollAsync();
+      } catch (e) {
+        if (!(e instanceof NotQav)) throw e;
+        problem = e.message;
+      }
+      const status = this.status();
+      const key = `${status.kind} ${status.writerChecked} ${status.shared}`;
+      if (fresh || problem !== null || key !== said) {
+        said = key;
+        yield { document: fresh ? this.doc : null, status, events: fresh ? this.events : 0,
+                newSession: fresh && this.newSession, problem };
+      }
+      try {
+        await delay(intervalMs, undefined, { signal });
+      } catch {
+        return; // aborted
+      }
+    }
   }
 }
 
-/** qav-reader [DIR]: one line per new document and one per verdict change, until Ctrl+C. */
-export function main(argv = process.argv.slice(2)) {
-  const dir = findDir(argv[0]);
+const KIND_TEXT = {
+  waiting: () => 'waiting for the plug-in',
+  live: () => 'live',
+  stale: (s) => `stale ${Math.floor(s.ageMs / 1000)} s`,
+  closed: () => 'closed',
+  gone: () => 'host gone without a closing document',
+};
+
+/** A status in words: "live", "stale 5 s (writer not checked)", ... */
+export function statusText(status) {
+  let text = KIND_TEXT[status.kind](status);
+  if (status.kind !== 'waiting' && !status.writerChecked) text += ' (writer not checked)';
+  if (status.shared) text += ' (two writers share this folder)';
+  return text;
+}
+
+const USAGE = 'usage: qav-reader [--age-only | --check-writer] [DIR]';
+
+/** The command's arguments: { dir, checkWriter }, or a string saying what is wrong. */
+function parseArguments(argv) {
+  let dir, checkWriter, options = true;
+  for (const arg of argv) {
+    if (options && arg === '--') options = false;
+    else if (options && (arg === '--age-only' || arg === '--check-writer')) {
+      if (checkWriter !== undefined) return 'give --age-only or --check-writer once';
+      checkWriter = arg === '--check-writer';
+    } else if (options && arg.startsWith('-') && arg !== '-') return `unknown option ${arg}`;
+    else if (dir !== undefined) return 'give one folder at most';
+    else dir = arg;
+  }
+  return { dir, checkWriter };
+}
+
+/** qav-reader [--age-only | --check-writer] [DIR]: one line per new document or refusal, and
+    one per change of verdict, until Ctrl+C. */
+export async function main(argv = process.argv.slice(2)) {
+  const args = parseArguments(argv);
+  if (typeof args === 'string') {
+    console.error(`qav-reader: ${args}\n${USAGE}`);
+    process.exit(2);
+  }
+  const dir = findDir(args.dir);
   if (dir === null) {
     console.error('qav-reader: the system does not say where the data folder is: give it');
     process.exit(2);
   }
-  const reader = new Reader(dir);
+  for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(0));
+  const reader = new Reader(dir, { checkWriter: args.checkWriter });
   let said = null;
   console.log(`reading ${reader.path}`);
-  setInterval(() => {
-    try {
-      if (reader.poll()) {
-        const d = reader.doc;
-        console.log(`document ${reader.documents}: pid ${d.pid}, written ${d.written}, ` +
-                    `${d.paused ? 'paused' : 'running'}, ` +
-                    `event ${JSON.stringify(d.lastEvent)} #${d.eventSeq} (+${reader.events})`);
-      }
-    } catch (e) {
-      if (!(e instanceof NotQav)) throw e;
-      console.log(`refused: ${e.message}`);
+  for await (const change of reader.follow()) {
+    const d = change.document;
+    if (d)
+      console.log(`document ${reader.documents}: pid ${d.pid}, written ${d.written}, ` +
+                  `${d.paused ? 'paused' : 'running'}, ` +
+                  `event ${JSON.stringify(d.lastEvent)} #${d.eventSeq} (+${change.events})`);
+    if (change.problem !== null) console.log(`refused: ${change.problem}`);
+    const s = change.status, key = `${s.kind} ${s.writerChecked} ${s.shared}`;
+    if (key !== said) {
+      said = key;
+      console.log(`verdict: ${statusText(s)}`);
     }
-    const verdict = reader.verdict();
-    if (verdict !== said) console.log(`verdict: ${(said = verdict)}`);
-  }, 20);
+  }
 }
 
 if (process.argv[1] && fs.realpathSync(process.argv[1]) === fileURLToPath(import.meta.url)) main();
