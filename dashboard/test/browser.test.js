@@ -1,0 +1,184 @@
+// The page in headless Chromium beside a live hostsim drive and replayed recordings with
+// hostile texts: what its DOM shows, and that no host text ever becomes an element.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { startDashboard } from '../server.js';
+import { HERE, HOSTSIM, RECORDINGS, drive, launchBrowser, replay, shown, statusIs, tempDir }
+  from './harness.js';
+
+const skip = HOSTSIM ? false : 'needs QAV_HOSTSIM and QAV_PLUGIN';
+let browser;
+before(async () => { if (!skip) browser = await launchBrowser(); });
+after(async () => { await browser?.close(); });
+
+/** A page on the dashboard, phone-sized, that notes every request and every dialog. */
+async function openPage(port, query = '') {
+  const page = await browser.newPage();
+  await page.setViewport({ width: 390, height: 844 });
+  page.requests = [];
+  page.dialogs = [];
+  page.on('request', (r) => page.requests.push(new URL(r.url()).pathname));
+  // the browser's own request for a tab icon is not the page's
+  page.on('dialog', (d) => { page.dialogs.push(d.message()); d.dismiss(); });
+  await page.goto(`http://127.0.0.1:${port}/${query}`);
+  await page.waitForFunction(() => document.getElementById('status').textContent !== '');
+  return page;
+}
+
+const elements = (page) => page.evaluate(() =>
+  [...document.querySelectorAll('*')].map((e) => `${e.tagName}#${e.id}`).join(' '));
+
+/** The document's values as the page must show them, texts exactly. */
+function expected(doc) {
+  const place = (company, city) => [company, city].filter((s) => s !== '').join(', ');
+  return { cargo: doc.job.cargo, from: place(doc.job.sourceCompany, doc.job.sourceCity),
+           to: place(doc.job.destinationCompany, doc.job.destinationCity), lastEvent: doc.lastEvent };
+}
+
+const lines = (file) => fs.readFileSync(path.join(RECORDINGS, file), 'utf8').split('\n').filter(Boolean);
+const MARKUP = '<img src=x onerror=alert(1)>';
+const hostile = [
+  { name: 'texts of bytes that are not UTF-8 (U+FFFD), each at its limit',
+    lines: () => lines('texts.jsonl').slice(0, 4), end: 'gone' },
+  { name: 'texts of control bytes at their limit, then the closing document',
+    lines: () => lines('texts.jsonl'), end: 'closed' },
+  { name: 'the largest document: control bytes and the longest numbers',
+    lines: () => lines('largest.jsonl'), end: 'gone' },
+  { name: 'a cargo and a company named with markup',
+    lines: () => lines('drive.jsonl').slice(0, 9).map((l) => l
+      .replace('"cargo\\":\\"Pine logs', `"cargo\\":\\"${MARKUP}`)
+      .replace('Harbor Mills', '<b>Harbor</b> & <script>alert(2)</script>')),
+    end: 'gone' },
+];
+
+for (const row of hostile) {
+  test(`hostile texts reach the page as text: ${row.name}`, { skip, timeout: 60000 }, async () => {
+    const work = tempDir('hostile');
+    const recording = path.join(work, 'recording.jsonl');
+    const docs = row.lines();
+    fs.writeFileSync(recording, docs.join('\n') + '\n');
+    const dashboard = await startDashboard({ dir: path.join(work, 'QAV'), port: 0 });
+    try {
+      const page = await openPage(dashboard.port);
+      const before = await elements(page);
+      const { status } = await replay(recording, path.join(work, 'QAV'));
+      assert.equal(status, 0);
+      await statusIs(page, [row.end]);
+      const last = docs.map((l) => JSON.parse(JSON.parse(l).document)).filter((d) => d.job).pop();
+      const got = await shown(page);
+      for (const [field, text] of Object.entries(expected(last))) assert.equal(got[field], text, field);
+      if (row.name.includes('markup')) assert.equal(got.cargo, MARKUP);
+      assert.equal(await elements(page), before, 'an element was made');
+      assert.deepEqual(page.dialogs, []);
+      assert.deepEqual([...new Set(page.requests)].filter((p) => p !== '/favicon.ico').sort(),
+                       ['/', '/dashboard.css', '/dashboard.js', '/events']);
+      const [wide, width] = await page.evaluate(() =>
+        [document.documentElement.scrollWidth, window.innerWidth]);
+      assert.ok(wide <= width, `the page is ${wide} px wide on a ${width} px phone`);
+    } finally {
+      await dashboard.close();
+    }
+  });
+}
+
+/** An event stream read by Node, as a page that only listens: its messages' statuses. */
+function streamOf(port) {
+  const stream = { kinds: [], messages: 0 };
+  stream.request = http.get({ host: '127.0.0.1', port, path: '/events', agent: false }, (res) => {
+    res.setEncoding('utf8');
+    res.on('data', (chunk) => {
+      for (const m of chunk.matchAll(/^data: (\{.*)$/gm)) {
+        stream.messages++;
+        stream.kinds.push(JSON.parse(m[1]).status.kind);
+      }
+    });
+  });
+  stream.request.on('error', () => {});
+  return stream;
+}
+
+test('a drive: the job, the speed and the events, then closed with the last values kept, ' +
+     'and 50 pages follow it', { skip, timeout: 90000 }, async () => {
+  const work = tempDir('drive');
+  const dashboard = await startDashboard({ dir: path.join(work, 'QAV'), port: 0 });
+  try {
+    const page = await openPage(dashboard.port);
+    const streams = Array.from({ length: 49 }, () => streamOf(dashboard.port));
+    const driving = drive(path.join(HERE, 'drive.scenario'), work);
+    await page.waitForFunction(() => document.getElementById('lastEvent').textContent === 'player.fined' &&
+      Number(document.getElementById('kmh').textContent) > 0, { timeout: 30000 });
+    const during = await shown(page);
+    if (process.env.QAV_DASHBOARD_SCREENSHOT) {
+      await page.setViewport({ width: 1280, height: 760 });
+      await page.screenshot({ path: process.env.QAV_DASHBOARD_SCREENSHOT });
+    }
+    assert.equal((await driving).status, 0);
+    await statusIs(page, ['closed']);
+    const closed = await shown(page);
+    assert.equal(during.status, 'live');
+    assert.equal(during.cargo, 'Pine logs');
+    assert.equal(during.from, 'Northwood Timber, Aldmoor');
+    assert.equal(during.to, 'Harbor Mills, Brennick');
+    assert.equal(during.planned, '312 km (194 mi)');
+    assert.equal(during.mass, '18.2 t');
+    assert.equal(during.eventCount, '2');
+    assert.ok(Math.abs(Number(during.kmh) / 1.609344 - Number(during.mph)) <= 1, 'km/h against mph');
+    assert.deepEqual({ ...closed, status: 'live', kmh: '', mph: '', clock: '', paused: '' },
+                     { ...during, status: 'live', kmh: '', mph: '', clock: '', paused: '' },
+                     'the closing document emptied the job or named game.closed');
+    assert.match(closed.status, /^closed/);
+    // every page that listens hears every change through to the closing one
+    await new Promise((r) => setTimeout(r, 200));
+    for (const s of streams) {
+      assert.equal(s.kinds.at(-1), 'closed');
+      assert.ok(s.messages > 5, `${s.messages} messages`);
+    }
+    assert.equal(dashboard.pages.size, 50);
+    for (const s of streams) s.request.destroy();
+  } finally {
+    await dashboard.close();
+  }
+});
+
+test('the page says when the dashboard stopped, keeps the values, and comes back with it',
+     { skip, timeout: 60000 }, async () => {
+  const work = tempDir('stop');
+  const dir = path.join(work, 'QAV');
+  let dashboard = await startDashboard({ dir, port: 0 });
+  const port = dashboard.port;
+  try {
+    const page = await openPage(port);
+    assert.equal((await replay(path.join(RECORDINGS, 'job.jsonl'), dir, 8)).status, 0);
+    await statusIs(page, ['closed']);
+    const before = await shown(page);
+    await dashboard.close();
+    await page.waitForFunction(() => !document.getElementById('link').hidden, { timeout: 10000 });
+    const away = await shown(page);
+    assert.match(away.link, /the dashboard stopped/);
+    assert.deepEqual({ ...away, link: '' }, { ...before, link: '' });
+    dashboard = await startDashboard({ dir, port });
+    await page.waitForFunction(() => document.getElementById('link').hidden, { timeout: 10000 });
+    assert.deepEqual({ ...await shown(page), link: '' }, { ...before, link: '' });
+  } finally {
+    await dashboard.close();
+  }
+});
+
+test('?overlay is transparent and leaves out the trace', { skip, timeout: 30000 }, async () => {
+  const dashboard = await startDashboard({ dir: path.join(tempDir('overlay'), 'QAV'), port: 0 });
+  try {
+    const views = {};
+    for (const query of ['', '?overlay']) {
+      const page = await openPage(dashboard.port, query);
+      views[query] = await page.evaluate(() => [
+        getComputedStyle(document.body).backgroundColor,
+        getComputedStyle(document.querySelector('.trace')).display]);
+    }
+    assert.deepEqual(views, { '': ['rgb(21, 24, 28)', 'block'], '?overlay': ['rgba(0, 0, 0, 0)', 'none'] });
+  } finally {
+    await dashboard.close();
+  }
+});
