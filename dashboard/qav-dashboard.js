@@ -47,6 +47,9 @@ function main() {
 
   startDashboard({ dir, port: o.port, host: o.lan ? '0.0.0.0' : '127.0.0.1',
                    checkWriter: o.checkWriter }).then((dashboard) => {
+    const stop = () => dashboard.close().then(() => process.exit(0));
+    process.once('SIGINT', stop);
+    process.once('SIGTERM', stop);
     const p = dashboard.port;
     console.log(`qav-dashboard: reading ${dir}`);
     console.log(`open http://127.0.0.1:${p}/ in a browser on this computer`);
@@ -58,9 +61,6 @@ function main() {
       if (lan.length === 0) console.log('this computer has no network address now: only this computer can open it');
     }
     console.log('Ctrl+C stops it');
-    const stop = () => dashboard.close().then(() => process.exit(0));
-    process.once('SIGINT', stop);
-    process.once('SIGTERM', stop);
   }, (e) => {
     if (e.code === 'EADDRINUSE')
       fail(`port ${o.port} is already in use, by another program or another qav-dashboard. ` +
