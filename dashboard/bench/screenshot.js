@@ -27,9 +27,9 @@ fs.writeFileSync(scenario, `0 load
 const dashboard = await startDashboard({ dir: path.join(work, 'QAV'), port: 0 });
 const browser = await launchBrowser();
 const page = await browser.newPage();
-await page.setViewport({ width: 1280, height: 720 });
+await page.setViewport({ width: 1280, height: 560 });
 await page.goto(`http://127.0.0.1:${dashboard.port}/`);
-const driving = drive(scenario, work);
+const driving = drive(scenario, work, 200000);
 await new Promise((r) => setTimeout(r, 140000));
 await page.screenshot({ path: out });
 console.log(`wrote ${out}; hostsim: ${(await driving).status}`);

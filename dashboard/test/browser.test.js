@@ -143,25 +143,60 @@ test('a drive: the job, the speed and the events, then closed with the last valu
   }
 });
 
-test('the page says when the dashboard stopped, keeps the values, and comes back with it',
-     { skip, timeout: 60000 }, async () => {
+test('the page says when the dashboard stopped, keeps the values, and counts the events it ' +
+     'missed when the dashboard is back', { skip, timeout: 60000 }, async () => {
   const work = tempDir('stop');
   const dir = path.join(work, 'QAV');
-  let dashboard = await startDashboard({ dir, port: 0 });
+  // the recorded pid and written: one session, whose writer is long gone, judged by age
+  const drive = lines('drive.jsonl');
+  const [first, rest] = [path.join(work, 'first.jsonl'), path.join(work, 'rest.jsonl')];
+  fs.writeFileSync(first, drive.slice(0, 7).join('\n') + '\n'); // through toll.paid, event 1
+  fs.writeFileSync(rest, drive.slice(7).join('\n') + '\n');     // job.delivered, event 2; closing
+  let dashboard = await startDashboard({ dir, port: 0, checkWriter: false });
   const port = dashboard.port;
   try {
     const page = await openPage(port);
-    assert.equal((await replay(path.join(RECORDINGS, 'job.jsonl'), dir, 8)).status, 0);
-    await statusIs(page, ['closed']);
+    assert.equal((await replay(first, dir, 8, { restamp: false })).status, 0);
+    await page.waitForFunction(() => document.getElementById('eventCount').textContent === '1');
     const before = await shown(page);
+    assert.equal(before.notes, 'writer not checked');
     await dashboard.close();
     await page.waitForFunction(() => !document.getElementById('link').hidden, { timeout: 10000 });
     const away = await shown(page);
     assert.match(away.link, /the dashboard stopped/);
     assert.deepEqual({ ...away, link: '' }, { ...before, link: '' });
-    dashboard = await startDashboard({ dir, port });
+    assert.equal((await replay(rest, dir, 8, { restamp: false })).status, 0);
+    dashboard = await startDashboard({ dir, port, checkWriter: false });
     await page.waitForFunction(() => document.getElementById('link').hidden, { timeout: 10000 });
-    assert.deepEqual({ ...await shown(page), link: '' }, { ...before, link: '' });
+    await statusIs(page, ['closed']);
+    const back = await shown(page);
+    assert.equal(back.eventCount, '2');
+    assert.deepEqual({ ...back, link: '', status: '', eventCount: '' },
+                     { ...before, link: '', status: '', eventCount: '' });
+  } finally {
+    await dashboard.close();
+  }
+});
+
+test('the status as a drive goes: live, stale in a freeze, live, gone after a crash',
+     { skip, timeout: 60000 }, async () => {
+  const work = tempDir('statuses');
+  const dashboard = await startDashboard({ dir: path.join(work, 'QAV'), port: 0 });
+  try {
+    const page = await openPage(dashboard.port);
+    await page.evaluate(() => {
+      const status = document.getElementById('status');
+      window.statuses = [status.textContent];
+      new MutationObserver(() => window.statuses.push(status.textContent))
+        .observe(status, { childList: true, characterData: true, subtree: true });
+    });
+    const scenario = path.join(HERE, '..', '..', 'readers', 'tests', 'freeze-crash.scenario');
+    assert.equal((await drive(scenario, work)).status, 0);
+    await statusIs(page, ['gone']);
+    const seen = await page.evaluate(() => window.statuses);
+    assert.deepEqual(seen.map((s) => s.split(/[ :]/)[0]).filter((w, i, all) => w !== all[i - 1]),
+                     ['waiting', 'live', 'stale', 'live', 'gone'], seen.join(' / '));
+    assert.ok(seen.includes('stale 3 s'), seen.join(' / '));
   } finally {
     await dashboard.close();
   }

@@ -46,15 +46,17 @@ export function run(command, args, { env, limitMs = 120000 } = {}) {
 }
 
 /** hostsim plays scenario against the native plug-in, writing into dataHome/QAV. */
-export function drive(scenario, dataHome) {
+export function drive(scenario, dataHome, limitMs = 120000) {
   fs.mkdirSync(path.join(dataHome, 'QAV'), { recursive: true });
-  return run(HOSTSIM, ['--plugin', PLUGIN, scenario], { env: { XDG_DATA_HOME: dataHome } });
+  return run(HOSTSIM, ['--plugin', PLUGIN, scenario], { env: { XDG_DATA_HOME: dataHome }, limitMs });
 }
 
-/** hostsim publishes a recording into dir, as written now, speed times as fast. */
-export function replay(recording, dir, speed = 4) {
+/** hostsim publishes a recording into dir, speed times as fast, as written now unless
+    asked to keep the recorded pid and written. */
+export function replay(recording, dir, speed = 4, { restamp = true } = {}) {
   fs.mkdirSync(dir, { recursive: true });
-  return run(HOSTSIM, ['--replay', recording, '--to', dir, '--restamp', '--speed', String(speed)]);
+  return run(HOSTSIM, ['--replay', recording, '--to', dir, '--speed', String(speed),
+                       ...(restamp ? ['--restamp'] : [])]);
 }
 
 /** What the page shows, by element id. */
