@@ -7,10 +7,11 @@ import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { NotQav, Reader, tickMs } from '../qav-reader.js';
+import { NotQav, Reader, parse, tickMs } from '../qav-reader.js';
 
 const ROOT = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', '..', '..');
 const RECORDINGS = path.join(ROOT, 'docs', 'recordings');
+const TABLES = path.join(ROOT, 'readers', 'tests');
 const GONE = 'host gone without a closing document';
 
 const deadPid = () => spawnSync('true').pid;
@@ -31,6 +32,75 @@ function folder() {
   };
   return { reader, publish };
 }
+
+const rows = (name) =>
+  fs.readFileSync(path.join(TABLES, name), 'utf8').split('\n').filter(Boolean).map((l) => JSON.parse(l));
+
+test('documents.jsonl: what is accepted, with which values, and JSON.stringify keeps them', () => {
+  for (const row of rows('documents.jsonl')) {
+    const { reader, publish } = folder();
+    publish(row.hex === undefined ? row.text : Buffer.from(row.hex, 'hex'));
+    let doc = null, problem = '';
+    try {
+      // a read without its line feed gets one more look before it is refused
+      if (reader.poll() || reader.poll()) doc = reader.doc;
+    } catch (e) {
+      if (!(e instanceof NotQav)) throw e;
+      problem = e.message;
+    }
+    assert.equal(doc !== null, row.accept, `${row.name} ${problem}`);
+    if (doc === null) continue;
+    const again = JSON.parse(JSON.stringify(doc));
+    for (const [member, expected] of Object.entries(row.values)) {
+      const at = (d) => member.split('.').reduce((v, key) => v[key], d);
+      const value = at(doc);
+      // integers exact: written and job.income as BigInt, the rest as Number
+      assert.equal(typeof value === 'bigint', member === 'written' || member === 'job.income',
+                   `${row.name}: ${member}`);
+      assert.strictEqual(typeof value === 'string' || value === null || typeof value === 'boolean'
+                         ? value : String(value), expected, `${row.name}: ${member}`);
+      assert.strictEqual(typeof value === 'bigint' ? at(again) : value, typeof value === 'bigint'
+                         ? expected : value, `${row.name}: ${member} through JSON.stringify`);
+    }
+  }
+});
+
+// Session rules the shared table leaves out, in its format.
+const doc = (pid, written, eventSeq, lastEvent = 'a', paused = false) =>
+  ({ pid, written, eventSeq, lastEvent, paused });
+const MORE_SESSIONS = [
+  { name: 'two load documents in a row are one session',
+    documents: [doc(7, 1000, 0, '', true), doc(7, 1100, 0, '', true)],
+    events: [0, 0], newSession: [true, false], closing: [false, false], shared: [false, false] },
+  { name: 'the least recently seen of five writers is forgotten, not the first seen',
+    documents: [doc(7, 1000, 5), doc(8, 10000, 0), doc(9, 20000, 0), doc(7, 30000, 6),
+                doc(10, 40000, 0), doc(11, 50000, 0), doc(7, 60000, 7), doc(8, 70000, 1)],
+    events: [5, 0, 0, 1, 0, 0, 1, 1], newSession: [true, true, true, false, true, true, false, true],
+    closing: Array(8).fill(false), shared: Array(8).fill(false) },
+  { name: 'another writer shares 2999 ms after, not 3000',
+    documents: [doc(7, 1000, 0, '', true), doc(8, 2000, 0, '', true), doc(7, 5000, 1),
+                doc(8, 7999, 1)],
+    events: [0, 0, 1, 1], newSession: [true, true, false, false], closing: Array(4).fill(false),
+    shared: [false, true, false, true] },
+];
+
+test('sessions.jsonl: sessions, events, closing and shared folders', () => {
+  const base = JSON.parse(rows('documents.jsonl').find((r) => r.accept).text);
+  for (const row of [...rows('sessions.jsonl'), ...MORE_SESSIONS]) {
+    const { reader, publish } = folder();
+    const seen = { events: [], newSession: [], closing: [], shared: [] };
+    for (const members of row.documents) {
+      publish(`${JSON.stringify({ ...base, ...members, gameTime: 0, job: null })}\n`);
+      assert.ok(reader.poll(), row.name);
+      seen.events.push(reader.events);
+      seen.newSession.push(reader.newSession);
+      seen.closing.push(reader.closing);
+      seen.shared.push(reader.statusAt(0n).shared);
+    }
+    assert.deepEqual(seen, { events: row.events, newSession: row.newSession,
+                             closing: row.closing, shared: row.shared }, row.name);
+  }
+});
 
 test('recordings: documents, events and verdicts', () => {
   // Every recorded pid becomes one that has exited, so that the verdict is the same on any
@@ -88,23 +158,36 @@ test('verdicts', () => {
   }
 });
 
-test('refusals, and later 1.x versions accepted', () => {
+test('a refusal names what is wrong', () => {
   const good = document(1, 5);
   for (const [data, problem] of [
     ['[1]\n', 'not a QAV document: not a JSON object'],
+    [Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), Buffer.from(good)]),
+     'not a QAV document: a byte order mark first'],
+    [Buffer.from(good.replace('haulsim', 'haul\xffsim'), 'latin1'), 'not a QAV document: not UTF-8'],
+    [good.replace('haulsim', 'haul\\udc00sim'), 'not a QAV document: not JSON: a lone surrogate'],
+    [good.replace('haulsim', 'haul\\udc00\\ud800sim'), 'not a QAV document: not JSON: a lone surrogate'],
+    [good.replace('haulsim', 'haul\x1fsim'), 'not a QAV document: not JSON: a control character'],
+    // the document's object is the first level of 65
+    [good.replace('"paused"', `"x":${'['.repeat(64)}${']'.repeat(64)},"paused"`),
+     'not a QAV document: nested more than 64 deep'],
+    [good.replace('"x":1.5', '"x":1.5,"x":2'), 'not a QAV document: "x" twice in one object'],
     [good.replace('"QAV"', '"QAX"'), 'not a QAV document: its "plugin" is not "QAV"'],
-    [good.replace('"1.0.0"', '"2.0.0"'), 'a QAV document of version 2.0.0'],
-    [good.replace(',"eventSeq":0', ''), 'not a QAV document: pid, written'],
+    [good.replace('"1.0.0"', '"2.0.0"'), 'a QAV document of version 2.0.0: this reader knows 1.x only'],
+    [good.replace('"1.0.0"', '1'), 'not a QAV document: its "version" is not a text'],
+    [good.replace(',"eventSeq":0', ''), 'not a QAV document: "eventSeq" is missing'],
+    [good.replace('"job":null', '"job":{}'), 'not a QAV document: "job.cargo" is missing'],
+    [good.replace('"y":2', '"y":"2"'), 'not a QAV document: "position.y" is not a number or null'],
+    [good.replace('"gameTime":480', '"gameTime":4.8e2'),
+     'not a QAV document: "gameTime" is not an integer 0..2^32-1'],
     [good.slice(0, -1), 'not a QAV document: it does not end with a line feed'],
     [' '.repeat(9000) + good, 'not a QAV document: larger than 8 KiB']]) {
     const { reader, publish } = folder();
     publish(data);
     // a read without its line feed gets one more look before it is refused
-    assert.throws(() => reader.poll() || reader.poll(), (e) => e instanceof NotQav && e.message.startsWith(problem));
+    assert.throws(() => reader.poll() || reader.poll(),
+                  (e) => e instanceof NotQav && e.message.startsWith(problem), problem);
   }
-  const { reader, publish } = folder();
-  publish(good.replace('"1.0.0"', '"1.4.0"').replace('}', ',"fuel":{"l":[1]}}'));
-  assert.ok(reader.poll());
 });
 
 test('reads only on a change', () => {
@@ -171,4 +254,19 @@ test('follow: changes in order, the event loop free while it waits', { timeout: 
     clearInterval(timer);
   }
   assert.ok(fired >= 3);
+});
+
+test('parse returns a document or throws NotQav, whatever the bytes', () => {
+  // every byte of a document with a job, in turn, replaced by each byte that matters to JSON
+  const good = Buffer.from(rows('documents.jsonl').find((r) => r.accept && /"job":\{/.test(r.text)).text);
+  for (let at = 0; at < good.length; at++)
+    for (const byte of Buffer.from('"\\{}[],:0-.e ftn\x00\xff\x80', 'latin1')) {
+      const data = Buffer.from(good);
+      data[at] = byte;
+      try {
+        parse(data);
+      } catch (e) {
+        if (!(e instanceof NotQav)) assert.fail(`${data}: ${e}`);
+      }
+    }
 });
