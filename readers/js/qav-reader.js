@@ -16,6 +16,8 @@ const WRAP = 2 ** 32; // eventSeq's modulus
 /** The file is not a QAV 1.x document; the message says why. */
 export class NotQav extends Error {}
 
+const NO_FOLDER = 'the system does not say where the data folder is: give it';
+
 /** The folder QAV writes to: given, or %LOCALAPPDATA%\QAV, $XDG_DATA_HOME/QAV,
     ~/.local/share/QAV. null when the system does not say. */
 export function findDir(given) {
@@ -447,10 +449,12 @@ export class Reader {
   #unfinished = null;   // the stamp of a read without its line feed, refused if read so twice
   #look = null;         // the last look at the writer's process: { key, at, runs }
 
-  /** dir: the data folder. options.checkWriter: undefined to decide by the folder (a Wine
-      prefix cannot be checked) and the pid, true to check the writer's process, false to
-      judge by the document's age alone. */
+  /** dir: the folder, or undefined or "" for the data folder (findDir()). options.checkWriter:
+      undefined to decide by the folder (a Wine prefix cannot be checked) and the pid, true to
+      check the writer's process, false to judge by the document's age alone. */
   constructor(dir, { checkWriter } = {}) {
+    dir = findDir(dir);
+    if (dir === null) throw new TypeError(NO_FOLDER);
     this.path = path.join(dir, 'telemetry.json');
     this.#checkWriter = checkWriter;
     this.#wine = inWinePrefix(dir);
@@ -653,7 +657,7 @@ export async function main(argv = process.argv.slice(2)) {
   }
   const dir = findDir(args.dir);
   if (dir === null) {
-    console.error('qav-reader: the system does not say where the data folder is: give it');
+    console.error(`qav-reader: ${NO_FOLDER}`);
     process.exit(2);
   }
   for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(0));

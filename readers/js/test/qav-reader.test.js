@@ -1,13 +1,15 @@
 // What a reader can get wrong, against fabricated documents and the recordings in
 // docs/recordings. The command beside real drives: readers/tests/drive.sh.
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
+import { once } from 'node:events';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
+import { setTimeout as delay } from 'node:timers/promises';
 import { fileURLToPath } from 'node:url';
-import { NotQav, Reader, parse, tickMs } from '../qav-reader.js';
+import { NotQav, Reader, parse, tickMs, writerAlive } from '../qav-reader.js';
 
 const ROOT = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', '..', '..');
 const RECORDINGS = path.join(ROOT, 'docs', 'recordings');
@@ -22,9 +24,18 @@ const document = (pid, written, lastEvent = '', eventSeq = 0) =>
   `"position":{"x":1.5,"y":2,"z":-3},"speed":0.0,"job":null,` +
   `"lastEvent":${JSON.stringify(lastEvent)},"eventSeq":${eventSeq}}\n`;
 
-function folder() {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qav-'));
-  const reader = new Reader(dir);
+// A fresh folder, inside a fabricated Wine prefix if asked (its system.reg left out for
+// "drive_c"), or reached through a symbolic link into one ("linked wine").
+function folder(options, where = 'plain') {
+  let dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qav-'));
+  if (where !== 'plain') {
+    const prefix = dir;
+    dir = path.join(prefix, 'drive_c', 'users', 'ana', 'AppData', 'Local', 'QAV');
+    fs.mkdirSync(dir, { recursive: true });
+    if (where !== 'drive_c') fs.writeFileSync(path.join(prefix, 'system.reg'), '');
+    if (where === 'linked wine') fs.symlinkSync(dir, dir = path.join(prefix, 'link'));
+  }
+  const reader = new Reader(dir, options);
   // As the plug-in does: whole into the temp file, then renamed over the document.
   const publish = (data) => {
     fs.writeFileSync(`${reader.path}.tmp`, data);
@@ -158,6 +169,40 @@ test('verdicts', () => {
   }
 });
 
+test('whose process is checked, and the age a Wine folder goes by', () => {
+  const now = tickMs(), me = process.pid, dead = deadPid();
+  for (const [where, checkWriter, pid, written, ageBackMs, verdict] of [
+    ['plain', undefined, dead, now, 0, GONE],
+    ['plain', false, dead, now, 0, 'live (writer not checked)'],
+    ['plain', undefined, 0, now, 0, GONE],
+    ['plain', undefined, 4294967295, now, 0, GONE],
+    ['plain', false, me, now + 3600000n, 0, 'stale 3 s (writer not checked)'],
+    // a host in its own pid namespace writes 1, which here is always running
+    ['plain', undefined, 1, now - 4000n, 0, 'stale 4 s (writer not checked)'],
+    ['plain', true, 1, now, 0, 'live (writer not checked)'],
+    // Wine's pids are not this system's and its ticks not this clock: the file's age counts
+    ['wine', undefined, dead, 1n, 0, 'live (writer not checked)'],
+    ['wine', undefined, dead, now, 5000, 'stale 5 s (writer not checked)'],
+    ['linked wine', undefined, dead, now, 0, 'live (writer not checked)'],
+    ['wine', true, dead, now, 0, GONE],
+    ['drive_c', undefined, dead, now, 0, GONE]]) {
+    const { reader, publish } = folder({ checkWriter }, where);
+    publish(document(pid, written));
+    const back = new Date(Date.now() - ageBackMs);
+    fs.utimesSync(reader.path, back, back);
+    assert.ok(reader.poll());
+    assert.equal(reader.verdict(), verdict, `${where} ${checkWriter} ${pid} ${written} ${ageBackMs}`);
+  }
+});
+
+test('writerAlive: only a running process that started before the session', () => {
+  const now = tickMs();
+  for (const [pid, written, alive] of [
+    [process.pid, now, true], [process.pid, 1n, false], [deadPid(), now, false],
+    [0, now, false], [2 ** 31, now, false], [4194305, now, false], [4294967295, now, false]])
+    assert.equal(writerAlive(pid, written), alive, `${pid} ${written}`);
+});
+
 test('a refusal names what is wrong', () => {
   const good = document(1, 5);
   for (const [data, problem] of [
@@ -269,4 +314,47 @@ test('parse returns a document or throws NotQav, whatever the bytes', () => {
         if (!(e instanceof NotQav)) assert.fail(`${data}: ${e}`);
       }
     }
+});
+
+const COMMAND = path.join(ROOT, 'readers', 'js', 'qav-reader.js');
+
+test('the command: usage errors exit 2', () => {
+  const env = { PATH: process.env.PATH };
+  for (const [args, message] of [
+    [['--bogus'], 'unknown option --bogus'], [['a', 'b'], 'give one folder at most'],
+    [['--age-only', '--check-writer'], 'give --age-only or --check-writer once'],
+    [[], 'the system does not say where the data folder is'],
+    [[''], 'the system does not say where the data folder is']]) {
+    const run = spawnSync(process.execPath, [COMMAND, ...args], { env, encoding: 'utf8' });
+    assert.equal(run.status, 2, args.join(' '));
+    assert.match(run.stderr, new RegExp(`^qav-reader: ${message}`), args.join(' '));
+  }
+});
+
+test('the command: a verdict line only when the verdict changes, exit 0 on SIGTERM',
+     { timeout: 20000 }, async () => {
+  const { reader, publish } = folder();
+  const child = spawn(process.execPath, [COMMAND, '--check-writer', path.dirname(reader.path)]);
+  try {
+    let out = '';
+    child.stdout.setEncoding('utf8').on('data', (s) => { out += s; });
+    const until = async (line) => {
+      while (!out.includes(`${line}\n`)) await delay(10);
+    };
+    const me = process.pid, now = tickMs();
+    await until('verdict: waiting for the plug-in');
+    for (const seq of [1, 2, 3]) {
+      publish(document(me, now + BigInt(seq), 'toll.paid', seq));
+      await until(`, running, event "toll.paid" #${seq} (+1)`);
+    }
+    publish(document(me, now + 4n, 'game.closed', 3));
+    await until('verdict: closed');
+    child.kill('SIGTERM');
+    const [status] = await once(child, 'exit');
+    assert.equal(status, 0);
+    assert.deepEqual(out.split('\n').filter((l) => l.startsWith('verdict')),
+                     ['verdict: waiting for the plug-in', 'verdict: live', 'verdict: closed']);
+  } finally {
+    child.kill();
+  }
 });
