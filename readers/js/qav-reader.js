@@ -119,7 +119,7 @@ function clockTicks() {
       if (type === AT_CLKTCK && read(at + word) > 0n) return read(at + word);
     }
   } catch {
-    // no /proc: the usual rate
+    // no /proc: the rate Linux gives user space on every architecture
   }
   return 100n;
 }
@@ -495,7 +495,7 @@ export class Reader {
     }
     this.#unfinished = null;
     this.stamp = stamp.key;
-    if (data.length > MAX_DOCUMENT) throw new NotQav('not a QAV document: larger than 8 KiB');
+    if (data.length > MAX_DOCUMENT) throw new NotQav(`not a QAV document: larger than ${MAX_DOCUMENT / 1024} KiB`);
     if (!whole) throw new NotQav('not a QAV document: it does not end with a line feed (cut short?)');
     if (data.equals(this.bytes)) return false;
     const doc = parse(data);
