@@ -441,7 +441,8 @@ function loadShape(doc) {
 
 export class Reader {
   #checkWriter; // undefined: decided by the folder and the pid; true or false: forced
-  #wine;        // the folder lies in a Wine prefix: its pids and ticks are not this system's
+  #dir;
+  #wine = false; // the folder lies in a Wine prefix: its pids and ticks are not this system's
   #writers = new Map(); // pid -> its last document's eventSeq, written, since, load, closing
   #shared = false;      // another writer published less than STALE_MS before this document
   #docTick = 0n;        // when the last document was written, on tickMs()'s clock
@@ -456,7 +457,7 @@ export class Reader {
     if (dir === null) throw new TypeError(NO_FOLDER);
     this.path = path.join(dir, 'telemetry.json');
     this.#checkWriter = checkWriter;
-    this.#wine = inWinePrefix(dir);
+    this.#dir = dir;
     this.stamp = null;        // of the last read
     this.bytes = Buffer.alloc(0); // the last new document's bytes
     this.doc = null;
@@ -499,6 +500,9 @@ export class Reader {
     if (!whole) throw new NotQav('not a QAV document: it does not end with a line feed (cut short?)');
     if (data.equals(this.bytes)) return false;
     const doc = parse(data);
+    // A new prefix has its system.reg only once Wine first saves it: look again at every writer
+    // not seen before, until found.
+    if (!this.#wine && !this.#writers.has(doc.pid)) this.#wine = inWinePrefix(this.#dir);
     // In a Wine prefix written counts on Wine's clock, which Node cannot read: the file's
     // last-write time against the wall clock dates it instead, taken over to tickMs() at once
     // so that a later change of the wall clock does not age it.
