@@ -193,6 +193,14 @@ test('whose process is checked, and the age a Wine folder goes by', () => {
     assert.ok(reader.poll());
     assert.equal(reader.verdict(), verdict, `${where} ${checkWriter} ${pid} ${written} ${ageBackMs}`);
   }
+  // a prefix whose system.reg Wine writes only after the reader started
+  const { reader, publish } = folder(undefined, 'drive_c');
+  publish(document(dead, now));
+  assert.ok(reader.poll());
+  fs.writeFileSync(path.join(reader.path, '../../../../../../../system.reg'), '');
+  publish(document(deadPid(), now));
+  assert.ok(reader.poll());
+  assert.equal(reader.verdict(), 'live (writer not checked)');
 });
 
 test('writerAlive: only a running process that started before the session', () => {
