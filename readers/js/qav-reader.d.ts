@@ -58,7 +58,9 @@ export type Kind = 'waiting' | 'live' | 'stale' | 'closed' | 'gone';
 
 export interface Status {
   kind: Kind;
-  /** The last document's age in ms; null while waiting. */
+  /** The last document's age in ms; null while waiting. A document stamped more than 100 ms
+      ahead of now was stamped before this machine last started: its age is unknown and
+      given as STALE_MS (gone if the writer is checked, else stale). */
   ageMs: number | null;
   /** Whether the writer's process was looked at (not by age alone). */
   writerChecked: boolean;

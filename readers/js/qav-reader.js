@@ -219,8 +219,8 @@ function parseJson(text) {
   function hex4() {
     let code = 0;
     for (const end = i + 4; i < end; i++) {
-      const d = '0123456789abcdef'.indexOf(text[i]?.toLowerCase());
-      if (d < 0 || text[i] === undefined) fail('four hexadecimal digits expected');
+      const d = i < text.length ? '0123456789abcdef'.indexOf(text[i].toLowerCase()) : -1;
+      if (d < 0) fail('four hexadecimal digits expected');
       code = code * 16 + d;
     }
     return code;
@@ -386,12 +386,12 @@ function typed(v, type, name) {
   }
   if (type.nullable) return v === null ? null : typed(v, type.nullable, name);
   if (!isObject(v)) throw wrong(type === JOB ? 'an object or null' : 'an object');
-  for (const key of Object.keys(v)) {
-    const member = `${name === '' ? '' : `${name}.`}${key}`;
-    put(v, key, Object.hasOwn(type, key) ? typed(v[key], type[key], member) : plain(v[key]));
-  }
+  const member = (key) => name === '' ? key : `${name}.${key}`;
+  for (const key of Object.keys(v))
+    put(v, key, Object.hasOwn(type, key) ? typed(v[key], type[key], member(key)) : plain(v[key]));
   for (const key of Object.keys(type))
-    if (!Object.hasOwn(v, key)) throw new NotQav(`not a QAV document: ${JSON.stringify(`${name === '' ? '' : `${name}.`}${key}`)} is missing`);
+    if (!Object.hasOwn(v, key))
+      throw new NotQav(`not a QAV document: ${JSON.stringify(member(key))} is missing`);
   return v;
 }
 
@@ -443,7 +443,8 @@ export class Reader {
   #checkWriter; // undefined: decided by the folder and the pid; true or false: forced
   #dir;
   #wine = false; // the folder lies in a Wine prefix: its pids and ticks are not this system's
-  #writers = new Map(); // pid -> its last document's eventSeq, written, since, load, closing
+  #writers = new Map(); // pid -> its last document (eventSeq, written, load, closing,
+                        // lastEvent) and its session's start (since on tickMs(), sessionWritten)
   #shared = false;      // another writer published less than STALE_MS before this document
   #docTick = 0n;        // when the last document was written, on tickMs()'s clock
   #unfinished = null;   // the stamp of a read without its line feed, refused if read so twice
@@ -496,7 +497,8 @@ export class Reader {
     }
     this.#unfinished = null;
     this.stamp = stamp.key;
-    if (data.length > MAX_DOCUMENT) throw new NotQav(`not a QAV document: larger than ${MAX_DOCUMENT / 1024} KiB`);
+    if (data.length > MAX_DOCUMENT)
+      throw new NotQav(`not a QAV document: larger than ${MAX_DOCUMENT / 1024} KiB`);
     if (!whole) throw new NotQav('not a QAV document: it does not end with a line feed (cut short?)');
     if (data.equals(this.bytes)) return false;
     const doc = parse(data);
@@ -537,10 +539,11 @@ export class Reader {
           (prev !== undefined || load))
         this.#shared = true;
     const since = fresh ? docTick : prev.since;
-    this.sessionWritten = fresh ? doc.written : this.sessionWritten;
+    this.sessionWritten = fresh ? doc.written : prev.sessionWritten;
     this.#writers.delete(doc.pid);
     this.#writers.set(doc.pid, { eventSeq: doc.eventSeq, written: doc.written, since, load,
-                                 closing: this.closing, lastEvent: doc.lastEvent });
+                                 closing: this.closing, lastEvent: doc.lastEvent,
+                                 sessionWritten: this.sessionWritten });
     if (this.#writers.size > RECENT_PIDS) this.#writers.delete(this.#writers.keys().next().value);
   }
 
