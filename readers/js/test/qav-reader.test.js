@@ -273,10 +273,11 @@ test('the stale boundary and a stamp from the future, judged at a given tick', (
   }
 });
 
-test('follow: changes in order, the event loop free while it waits', { timeout: 10000 }, async () => {
+test('follow: changes in order, the event loop free while it waits', async () => {
   const { reader, publish } = folder();
   const me = process.pid, written = tickMs();
-  const changes = reader.follow({ intervalMs: 5 });
+  const stop = new AbortController(), guard = setTimeout(() => stop.abort(), 10000);
+  const changes = reader.follow({ intervalMs: 5, signal: stop.signal });
   for (const [data, expected] of [
     [null, { document: null, kind: 'waiting', events: 0, newSession: false, problem: null }],
     [document(me, written, 'toll.paid', 3),
@@ -286,27 +287,33 @@ test('follow: changes in order, the event loop free while it waits', { timeout: 
     [document(me, written + 1n, 'game.closed', 3),
      { document: 3, kind: 'closed', events: 0, newSession: false, problem: null }]]) {
     if (data !== null) publish(data);
-    const { value } = await changes.next();
+    const { value = { status: {} } } = await changes.next();
     assert.deepEqual({ document: value.document?.eventSeq ?? null, kind: value.status.kind,
                        events: value.events, newSession: value.newSession, problem: value.problem },
                      expected);
   }
   await changes.return();
+  clearTimeout(guard);
 
-  // A timer set while follow() waits fires, and publishes what follow() then reports: were the
-  // loop blocked, neither would happen and the test would time out.
-  const ac = new AbortController();
-  let fired = 0;
-  const timer = setInterval(() => {
-    if (++fired === 3) publish(document(me, written + 2n, 'toll.paid', 4));
-  }, 5);
+  // A timer set while follow() waits out its interval fires before follow() polls again: its
+  // wait leaves the event loop free. Polls are counted at their one stat each.
+  const stat = fs.promises.stat;
+  let polls = 0, pollsWhenFired = null;
+  fs.promises.stat = (...args) => (polls++, stat(...args));
   try {
-    for await (const change of reader.follow({ intervalMs: 5, signal: ac.signal }))
-      if (change.document?.eventSeq === 4) ac.abort();
+    const ac = new AbortController();
+    const waiting = reader.follow({ intervalMs: 5000, signal: ac.signal });
+    await waiting.next(); // the status, at once
+    const next = waiting.next();
+    setTimeout(() => {
+      pollsWhenFired = polls;
+      ac.abort();
+    }, 0);
+    assert.deepEqual(await next, { done: true, value: undefined });
+    assert.equal(pollsWhenFired, 1);
   } finally {
-    clearInterval(timer);
+    fs.promises.stat = stat;
   }
-  assert.ok(fired >= 3);
 });
 
 test('parse returns a document or throws NotQav, whatever the bytes', () => {
@@ -339,15 +346,16 @@ test('the command: usage errors exit 2', () => {
   }
 });
 
-test('the command: a verdict line only when the verdict changes, exit 0 on SIGTERM',
-     { timeout: 20000 }, async () => {
+test('the command: a verdict line only when the verdict changes, exit 0 on SIGTERM', async () => {
   const { reader, publish } = folder();
   const child = spawn(process.execPath, [COMMAND, '--check-writer', path.dirname(reader.path)]);
   try {
     let out = '';
     child.stdout.setEncoding('utf8').on('data', (s) => { out += s; });
+    // a guard, not a measure: a line that never comes fails the test instead of hanging it
     const until = async (line) => {
-      while (!out.includes(`${line}\n`)) await delay(10);
+      for (const end = Date.now() + 10000; !out.includes(`${line}\n`); await delay(10))
+        if (Date.now() > end) assert.fail(`no "${line}" in:\n${out}`);
     };
     const me = process.pid, now = tickMs();
     await until('verdict: waiting for the plug-in');
