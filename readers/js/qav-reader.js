@@ -615,9 +615,8 @@ export class Reader {
           problem = e.message;
         }
         const status = this.status();
-        const key = `${status.kind} ${status.writerChecked} ${status.shared}`;
-        if (fresh || problem !== null || key !== said) {
-          said = key;
+        if (fresh || problem !== null || statusKey(status) !== said) {
+          said = statusKey(status);
           yield { document: fresh ? this.doc : null, status, events: fresh ? this.events : 0,
                   newSession: fresh && this.newSession, problem };
         }
@@ -632,6 +631,11 @@ export class Reader {
       signal?.removeEventListener('abort', stop);
     }
   }
+}
+
+/** What a change of status is told by: not the age, which changes all the time. */
+function statusKey(status) {
+  return `${status.kind} ${status.writerChecked} ${status.shared}`;
 }
 
 const KIND_TEXT = {
@@ -691,10 +695,9 @@ export async function main(argv = process.argv.slice(2)) {
                   `${d.paused ? 'paused' : 'running'}, ` +
                   `event ${JSON.stringify(d.lastEvent)} #${d.eventSeq} (+${change.events})`);
     if (change.problem !== null) console.log(`refused: ${change.problem}`);
-    const s = change.status, key = `${s.kind} ${s.writerChecked} ${s.shared}`;
-    if (key !== said) {
-      said = key;
-      console.log(`verdict: ${statusText(s)}`);
+    if (statusKey(change.status) !== said) {
+      said = statusKey(change.status);
+      console.log(`verdict: ${statusText(change.status)}`);
     }
   }
 }
