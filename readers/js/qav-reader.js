@@ -4,17 +4,18 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { setTimeout as delay } from 'node:timers/promises';
 import { fileURLToPath } from 'node:url';
 
 export const MAX_DOCUMENT = 8192; // every 1.x document fits, line feed included
 export const STALE_MS = 3000n;    // a writer that wrote nothing for this long is stale
 const CLOCK_SLACK_MS = 100n;      // process start times and ticks are both a few ms coarse
 const WINDOWS = process.platform === 'win32';
-const U32 = 2 ** 32;
+const WRAP = 2 ** 32; // eventSeq's modulus
 
 /** The file is not a QAV 1.x document; the message says why. */
 export class NotQav extends Error {}
+
+const NO_FOLDER = 'the system does not say where the data folder is: give it';
 
 /** The folder QAV writes to: given, or %LOCALAPPDATA%\QAV, $XDG_DATA_HOME/QAV,
     ~/.local/share/QAV. null when the system does not say. */
@@ -118,7 +119,7 @@ function clockTicks() {
       if (type === AT_CLKTCK && read(at + word) > 0n) return read(at + word);
     }
   } catch {
-    // no /proc: the usual rate
+    // no /proc: the rate Linux gives user space on every architecture
   }
   return 100n;
 }
@@ -163,7 +164,7 @@ function pidRuns(pid) {
     tickMs()'s clock). pid 0, and a number that is no pid here, never does. Where the start
     time cannot be read (Windows, or /proc hiding other users' processes) it goes by pid alone. */
 export function writerAlive(pid, written) {
-  if (!Number.isInteger(pid) || pid <= 0 || pid >= U32) return false;
+  if (!Number.isInteger(pid) || pid <= 0 || pid >= WRAP) return false;
   if (!WINDOWS && (pid >= 2 ** 31 || pid > pidMax())) return false;
   let fields;
   try {
@@ -181,29 +182,245 @@ export function writerAlive(pid, written) {
   return startMs <= written + CLOCK_SLACK_MS;
 }
 
-/** The document, with written and job.income as BigInt read from the text itself:
-    JSON.parse would round them past 2^53. Throws NotQav when it is not a QAV 1.x document. */
-export function parse(data) {
-  let doc;
-  try {
-    const text = new TextDecoder('utf-8', { fatal: true }).decode(data);
-    // Inside a JSON string a quote is escaped, so "written": only ever starts a member.
-    doc = JSON.parse(text.replace(/"(written|income)":(\d+)/g, '"$1":"$2"'));
-  } catch {
-    throw new NotQav('not a QAV document: not a JSON object');
+const NESTING_MAX = 64; // objects and arrays within each other, the document's object included
+
+/** A JSON number as spelt, until a member's type says what it must be. */
+class Spelling {
+  constructor(text) {
+    this.text = text;
   }
-  if (doc === null || typeof doc !== 'object' || Array.isArray(doc))
-    throw new NotQav('not a QAV document: not a JSON object');
+}
+
+const ESCAPES = new Map([['"', '"'], ['\\', '\\'], ['/', '/'], ['b', '\b'], ['f', '\f'],
+                         ['n', '\n'], ['r', '\r'], ['t', '\t']]);
+
+/** An own, enumerable member, even one named __proto__. */
+function put(object, key, value) {
+  Object.defineProperty(object, key, { value, writable: true, enumerable: true, configurable: true });
+}
+
+/** Exactly one JSON value by RFC 8259, whitespace allowed around every token. Objects never
+    hold a key twice and nest at most NESTING_MAX deep; numbers come back as a Spelling. */
+function parseJson(text) {
+  let i = 0;
+  const fail = (what) => {
+    throw new NotQav(`not a QAV document: not JSON: ${what} at character ${i + 1}`);
+  };
+  const isDigit = () => i < text.length && text[i] >= '0' && text[i] <= '9';
+  const skipSpace = () => {
+    while (text[i] === ' ' || text[i] === '\t' || text[i] === '\n' || text[i] === '\r') i++;
+  };
+  const expect = (c, what) => {
+    skipSpace();
+    if (text[i] !== c) fail(`${what} expected`);
+    i++;
+  };
+
+  function hex4() {
+    let code = 0;
+    for (const end = i + 4; i < end; i++) {
+      const d = i < text.length ? '0123456789abcdef'.indexOf(text[i].toLowerCase()) : -1;
+      if (d < 0) fail('four hexadecimal digits expected');
+      code = code * 16 + d;
+    }
+    return code;
+  }
+
+  function string() {
+    i++; // the opening quote
+    let out = '', from = i;
+    for (;;) {
+      if (i >= text.length) fail('a text without its closing quote');
+      const c = text.charCodeAt(i);
+      if (c === 0x22) break;
+      if (c < 0x20) fail('a control character not escaped');
+      if (c !== 0x5c) {
+        i++;
+        continue;
+      }
+      out += text.slice(from, i++);
+      const simple = ESCAPES.get(text[i]);
+      if (simple !== undefined) {
+        out += simple;
+        i++;
+      } else if (text[i] === 'u') {
+        i++;
+        const unit = hex4();
+        if (unit >= 0xdc00 && unit <= 0xdfff) fail('a lone surrogate');
+        if (unit >= 0xd800 && unit <= 0xdbff) {
+          if (text[i] !== '\\' || text[i + 1] !== 'u') fail('a lone surrogate');
+          i += 2;
+          const low = hex4();
+          if (low < 0xdc00 || low > 0xdfff) fail('a lone surrogate');
+          out += String.fromCharCode(unit, low);
+        } else {
+          out += String.fromCharCode(unit);
+        }
+      } else {
+        fail('an unknown escape');
+      }
+      from = i;
+    }
+    out += text.slice(from, i++);
+    return out;
+  }
+
+  function number() {
+    const from = i;
+    if (text[i] === '-') i++;
+    if (text[i] === '0') i++;
+    else if (isDigit()) while (isDigit()) i++;
+    else fail('a value expected');
+    if (text[i] === '.') {
+      i++;
+      if (!isDigit()) fail('digits expected after the point');
+      while (isDigit()) i++;
+    }
+    if (text[i] === 'e' || text[i] === 'E') {
+      i++;
+      if (text[i] === '+' || text[i] === '-') i++;
+      if (!isDigit()) fail('digits expected in the exponent');
+      while (isDigit()) i++;
+    }
+    return new Spelling(text.slice(from, i));
+  }
+
+  function container(depth, close, member) {
+    if (depth > NESTING_MAX)
+      throw new NotQav(`not a QAV document: nested more than ${NESTING_MAX} deep`);
+    i++;
+    skipSpace();
+    if (text[i] === close) {
+      i++;
+      return;
+    }
+    for (;;) {
+      member();
+      skipSpace();
+      if (text[i] === close) break;
+      if (text[i] !== ',') fail(`',' or '${close}' expected`);
+      i++;
+    }
+    i++;
+  }
+
+  function value(depth) {
+    skipSpace();
+    const c = text[i];
+    if (c === '{') {
+      const object = {};
+      container(depth, '}', () => {
+        skipSpace();
+        if (text[i] !== '"') fail('a key expected');
+        const key = string();
+        expect(':', "':'");
+        const v = value(depth + 1);
+        if (Object.hasOwn(object, key))
+          throw new NotQav(`not a QAV document: ${JSON.stringify(key)} twice in one object`);
+        put(object, key, v);
+      });
+      return object;
+    }
+    if (c === '[') {
+      const array = [];
+      container(depth, ']', () => array.push(value(depth + 1)));
+      return array;
+    }
+    if (c === '"') return string();
+    for (const [word, meaning] of [['true', true], ['false', false], ['null', null]])
+      if (text.startsWith(word, i)) {
+        i += word.length;
+        return meaning;
+      }
+    return number();
+  }
+
+  const result = value(1);
+  skipSpace();
+  if (i < text.length) fail('more after the value');
+  return result;
+}
+
+// The members of a 1.x document and their types. Integers must be spelt as digits alone.
+const TEXT = 'a text', BOOLEAN = 'true or false', NUMBER = 'a number or null';
+const U32 = 'an integer 0..2^32-1', U64 = 'an integer 0..2^64-1';
+const POSITION = { x: NUMBER, y: NUMBER, z: NUMBER };
+const JOB = {
+  cargo: TEXT, cargoId: TEXT, sourceCity: TEXT, sourceCityId: TEXT, sourceCompany: TEXT,
+  sourceCompanyId: TEXT, destinationCity: TEXT, destinationCityId: TEXT, destinationCompany: TEXT,
+  destinationCompanyId: TEXT, income: U64, cargoMass: NUMBER, deliveryTime: U32, plannedKm: U32,
+};
+const DOCUMENT = {
+  pid: U32, written: U64, game: TEXT, gameVersion: TEXT, paused: BOOLEAN, gameTime: U32,
+  position: POSITION, speed: NUMBER, job: { nullable: JOB }, lastEvent: TEXT, eventSeq: U32,
+};
+const LIMITS = new Map([[U32, 2n ** 32n], [U64, 2n ** 64n]]);
+
+const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v) && !(v instanceof Spelling);
+
+/** A value outside the known members: numbers as Numbers, the rest as JSON.parse gives it. */
+function plain(v) {
+  if (v instanceof Spelling) return Number(v.text);
+  if (Array.isArray(v)) return v.map(plain);
+  if (isObject(v)) for (const key of Object.keys(v)) put(v, key, plain(v[key]));
+  return v;
+}
+
+/** v as the type says, or NotQav naming the member. */
+function typed(v, type, name) {
+  const wrong = (what) => new NotQav(`not a QAV document: ${JSON.stringify(name)} is not ${what}`);
+  if (type === TEXT || type === BOOLEAN) {
+    if (typeof v !== (type === TEXT ? 'string' : 'boolean')) throw wrong(type);
+    return v;
+  }
+  if (type === NUMBER) {
+    if (v !== null && !(v instanceof Spelling)) throw wrong(type);
+    return v && Number(v.text);
+  }
+  if (LIMITS.has(type)) {
+    // digits alone: no sign, point or exponent, so "-0", "5.0" and "1e3" are not integers
+    if (!(v instanceof Spelling) || [...v.text].some((c) => c < '0' || c > '9')) throw wrong(type);
+    const n = BigInt(v.text);
+    if (n >= LIMITS.get(type)) throw wrong(type);
+    return type === U64 ? n : Number(n);
+  }
+  if (type.nullable) return v === null ? null : typed(v, type.nullable, name);
+  if (!isObject(v)) throw wrong(type === JOB ? 'an object or null' : 'an object');
+  const member = (key) => name === '' ? key : `${name}.${key}`;
+  for (const key of Object.keys(v))
+    put(v, key, Object.hasOwn(type, key) ? typed(v[key], type[key], member(key)) : plain(v[key]));
+  for (const key of Object.keys(type))
+    if (!Object.hasOwn(v, key))
+      throw new NotQav(`not a QAV document: ${JSON.stringify(member(key))} is missing`);
+  return v;
+}
+
+/** JSON.stringify's view of a document: written and job.income, BigInts, as decimal texts. */
+function documentJson() {
+  const out = { ...this, written: String(this.written) };
+  if (this.job !== null) out.job = { ...this.job, income: String(this.job.income) };
+  return out;
+}
+
+/** The document in data (bytes; its final line feed may be there). written and job.income are
+    BigInts, the other integers Numbers; JSON.stringify renders the BigInts as decimal texts.
+    Throws NotQav, naming what is wrong, for anything but a QAV 1.x document. */
+export function parse(data) {
+  let text;
+  try {
+    text = new TextDecoder('utf-8', { fatal: true, ignoreBOM: true }).decode(data);
+  } catch {
+    throw new NotQav('not a QAV document: not UTF-8');
+  }
+  if (text.charCodeAt(0) === 0xfeff) throw new NotQav('not a QAV document: a byte order mark first');
+  const doc = parseJson(text);
+  if (!isObject(doc)) throw new NotQav('not a QAV document: not a JSON object');
   if (doc.plugin !== 'QAV') throw new NotQav('not a QAV document: its "plugin" is not "QAV"');
-  if (typeof doc.version !== 'string' || !doc.version.startsWith('1.'))
+  if (typeof doc.version !== 'string') throw new NotQav('not a QAV document: its "version" is not a text');
+  if (!doc.version.startsWith('1.'))
     throw new NotQav(`a QAV document of version ${doc.version}: this reader knows 1.x only`);
-  const u32 = (n) => Number.isInteger(n) && n >= 0 && n < 2 ** 32;
-  if (typeof doc.written === 'string') doc.written = BigInt(doc.written);
-  if (doc.job && typeof doc.job.income === 'string') doc.job.income = BigInt(doc.job.income);
-  if (!u32(doc.pid) || typeof doc.written !== 'bigint' || doc.written >= 2n ** 64n ||
-      !u32(doc.eventSeq) || typeof doc.paused !== 'boolean' || typeof doc.lastEvent !== 'string')
-    throw new NotQav('not a QAV document: pid, written, paused, lastEvent or eventSeq ' +
-                     'is missing or of the wrong type');
+  typed(doc, DOCUMENT, '');
+  Object.defineProperty(doc, 'toJSON', { value: documentJson, writable: true, configurable: true });
   return doc;
 }
 
@@ -224,20 +441,24 @@ function loadShape(doc) {
 
 export class Reader {
   #checkWriter; // undefined: decided by the folder and the pid; true or false: forced
-  #wine;        // the folder lies in a Wine prefix: its pids and ticks are not this system's
-  #writers = new Map(); // pid -> its last document's eventSeq, written, since, load, closing
+  #dir;
+  #wine = false; // the folder lies in a Wine prefix: its pids and ticks are not this system's
+  #writers = new Map(); // pid -> its last document (eventSeq, written, load, closing,
+                        // lastEvent) and its session's start (since on tickMs(), sessionWritten)
   #shared = false;      // another writer published less than STALE_MS before this document
   #docTick = 0n;        // when the last document was written, on tickMs()'s clock
   #unfinished = null;   // the stamp of a read without its line feed, refused if read so twice
   #look = null;         // the last look at the writer's process: { key, at, runs }
 
-  /** dir: the data folder. options.checkWriter: undefined to decide by the folder (a Wine
-      prefix cannot be checked) and the pid, true to check the writer's process, false to
-      judge by the document's age alone. */
+  /** dir: the folder, or undefined or "" for the data folder (findDir()). options.checkWriter:
+      undefined to decide by the folder (a Wine prefix cannot be checked) and the pid, true to
+      check the writer's process, false to judge by the document's age alone. */
   constructor(dir, { checkWriter } = {}) {
+    dir = findDir(dir);
+    if (dir === null) throw new TypeError(NO_FOLDER);
     this.path = path.join(dir, 'telemetry.json');
     this.#checkWriter = checkWriter;
-    this.#wine = inWinePrefix(dir);
+    this.#dir = dir;
     this.stamp = null;        // of the last read
     this.bytes = Buffer.alloc(0); // the last new document's bytes
     this.doc = null;
@@ -276,10 +497,14 @@ export class Reader {
     }
     this.#unfinished = null;
     this.stamp = stamp.key;
-    if (data.length > MAX_DOCUMENT) throw new NotQav('not a QAV document: larger than 8 KiB');
+    if (data.length > MAX_DOCUMENT)
+      throw new NotQav(`not a QAV document: larger than ${MAX_DOCUMENT / 1024} KiB`);
     if (!whole) throw new NotQav('not a QAV document: it does not end with a line feed (cut short?)');
     if (data.equals(this.bytes)) return false;
     const doc = parse(data);
+    // A new prefix has its system.reg only once Wine first saves it: look again at every writer
+    // not seen before, until found.
+    if (!this.#wine && !this.#writers.has(doc.pid)) this.#wine = inWinePrefix(this.#dir);
     // In a Wine prefix written counts on Wine's clock, which Node cannot read: the file's
     // last-write time against the wall clock dates it instead, taken over to tickMs() at once
     // so that a later change of the wall clock does not age it.
@@ -296,24 +521,29 @@ export class Reader {
       their own events. */
   #count(doc, docTick) {
     const prev = this.#writers.get(doc.pid);
-    const rise = prev ? (doc.eventSeq - prev.eventSeq + U32) % U32 : 0;
+    const rise = prev ? (doc.eventSeq - prev.eventSeq + WRAP) % WRAP : 0;
     const load = loadShape(doc);
     const fresh = prev === undefined || (load && !prev.load) || doc.written < prev.written ||
-                  rise >= U32 / 2; // eventSeq fell: a restart whose load document was missed
+                  rise >= WRAP / 2; // eventSeq fell: a restart whose load document was missed
     this.newSession = fresh;
     this.events = fresh ? doc.eventSeq : rise;
     // a gameplay event of that name raises eventSeq, and the documents after it keep naming it
     this.closing = closingShape(doc) &&
                    (fresh || (rise === 0 && prev.lastEvent !== CLOSED_EVENT));
+    // Two writers share the folder when another, not closed, wrote less than STALE_MS ago.
+    // A pid first seen mid-session may be a host that replaced the other (its load document
+    // missed): it shares only once the other is heard from again.
     this.#shared = false;
     for (const [pid, other] of this.#writers)
-      if (pid !== doc.pid && !other.closing && doc.written - other.written < STALE_MS)
+      if (pid !== doc.pid && !other.closing && doc.written - other.written < STALE_MS &&
+          (prev !== undefined || load))
         this.#shared = true;
     const since = fresh ? docTick : prev.since;
-    this.sessionWritten = fresh ? doc.written : this.sessionWritten;
+    this.sessionWritten = fresh ? doc.written : prev.sessionWritten;
     this.#writers.delete(doc.pid);
     this.#writers.set(doc.pid, { eventSeq: doc.eventSeq, written: doc.written, since, load,
-                                 closing: this.closing, lastEvent: doc.lastEvent });
+                                 closing: this.closing, lastEvent: doc.lastEvent,
+                                 sessionWritten: this.sessionWritten });
     if (this.#writers.size > RECENT_PIDS) this.#writers.delete(this.#writers.keys().next().value);
   }
 
@@ -365,29 +595,47 @@ export class Reader {
       problem }, the first at once. Polls every intervalMs on a timer, never blocking the
       event loop; ends when the loop over it ends or signal aborts. */
   async *follow({ intervalMs = 20, signal } = {}) {
-    let said = null;
-    while (!signal?.aborted) {
-      let fresh = false, problem = null;
-      try {
-        fresh = await this.#pollAsync();
-      } catch (e) {
-        if (!(e instanceof NotQav)) throw e;
-        problem = e.message;
+    // One plain timer per poll and one abort listener for the whole loop: timers/promises'
+    // setTimeout with a signal costs half as much again per poll, and polls are most of what
+    // an idle follow() costs.
+    let timer, wake;
+    const stop = () => {
+      clearTimeout(timer);
+      wake?.();
+    };
+    signal?.addEventListener('abort', stop, { once: true });
+    try {
+      let said = null;
+      while (!signal?.aborted) {
+        let fresh = false, problem = null;
+        try {
+          fresh = await this.#pollAsync();
+        } catch (e) {
+          if (!(e instanceof NotQav)) throw e;
+          problem = e.message;
+        }
+        const status = this.status();
+        if (fresh || problem !== null || statusKey(status) !== said) {
+          said = statusKey(status);
+          yield { document: fresh ? this.doc : null, status, events: fresh ? this.events : 0,
+                  newSession: fresh && this.newSession, problem };
+        }
+        if (signal?.aborted) break;
+        await new Promise((resolve) => {
+          wake = resolve;
+          timer = setTimeout(resolve, intervalMs);
+        });
       }
-      const status = this.status();
-      const key = `${status.kind} ${status.writerChecked} ${status.shared}`;
-      if (fresh || problem !== null || key !== said) {
-        said = key;
-        yield { document: fresh ? this.doc : null, status, events: fresh ? this.events : 0,
-                newSession: fresh && this.newSession, problem };
-      }
-      try {
-        await delay(intervalMs, undefined, { signal });
-      } catch {
-        return; // aborted
-      }
+    } finally {
+      clearTimeout(timer);
+      signal?.removeEventListener('abort', stop);
     }
   }
+}
+
+/** What a change of status is told by: not the age, which changes all the time. */
+function statusKey(status) {
+  return `${status.kind} ${status.writerChecked} ${status.shared}`;
 }
 
 const KIND_TEXT = {
@@ -433,7 +681,7 @@ export async function main(argv = process.argv.slice(2)) {
   }
   const dir = findDir(args.dir);
   if (dir === null) {
-    console.error('qav-reader: the system does not say where the data folder is: give it');
+    console.error(`qav-reader: ${NO_FOLDER}`);
     process.exit(2);
   }
   for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(0));
@@ -447,10 +695,9 @@ export async function main(argv = process.argv.slice(2)) {
                   `${d.paused ? 'paused' : 'running'}, ` +
                   `event ${JSON.stringify(d.lastEvent)} #${d.eventSeq} (+${change.events})`);
     if (change.problem !== null) console.log(`refused: ${change.problem}`);
-    const s = change.status, key = `${s.kind} ${s.writerChecked} ${s.shared}`;
-    if (key !== said) {
-      said = key;
-      console.log(`verdict: ${statusText(s)}`);
+    if (statusKey(change.status) !== said) {
+      said = statusKey(change.status);
+      console.log(`verdict: ${statusText(change.status)}`);
     }
   }
 }
