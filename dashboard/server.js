@@ -59,7 +59,8 @@ function toJson(value) {
  * Starts the dashboard: reads dir's telemetry.json with the reader's follow() and serves the
  * page on host:port (port 0 picks a free one). checkWriter as the reader takes it. onChange,
  * if given, sees every change as the reader gave it, before the pages do. Resolves to
- * { port, close() } once listening; rejects with the listen error (EADDRINUSE, ...).
+ * { port, pages (the open event streams), close() } once listening; rejects with the listen
+ * error (EADDRINUSE, ...).
  */
 export async function startDashboard({ dir, port = 8480, host = '127.0.0.1', checkWriter, onChange }) {
   const assets = {};
