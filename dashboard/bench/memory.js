@@ -60,6 +60,6 @@ console.log(`${PAGES} pages; each round a ten-minute drive at 100x (${out.length
 console.log('| after | changes pushed | pages connected | heap used KiB | resident KiB |\n|---|---|---|---|---|');
 for (const r of rows)
   console.log(`| round ${r.round + 1} | ${r.changes} | ${r.open} | ${r.heap.toFixed(0)} | ${r.rss.toFixed(0)} |`);
-const first = rows[0], last = rows.at(-1);
-console.log(`heap per change after the first round: ${((last.heap - first.heap) * 1024 /
-            (last.changes - first.changes)).toFixed(1)} bytes`);
+const spread = (k) => { const v = rows.map((r) => r[k]); return (Math.max(...v) - Math.min(...v)) / 1024; };
+console.log(`over ${rows.at(-1).changes - rows[0].changes} changes after the first round: the heap ` +
+            `within ${spread('heap').toFixed(1)} MiB, the resident size within ${spread('rss').toFixed(1)} MiB`);
