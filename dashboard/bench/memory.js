@@ -1,6 +1,6 @@
 // The server's memory with 50 pages open in headless Chromium, each following a ten-minute
-// drive replayed at 100 times its pace, four times over: it must not grow with the changes.
-//   QAV_HOSTSIM=... node --expose-gc dashboard/bench/memory.js [PAGES]
+// drive replayed at 100 times its pace, six times over: it must not grow with the changes.
+//   QAV_HOSTSIM=... node --expose-gc dashboard/bench/memory.js [PAGES [ROUNDS]]
 import fs from 'node:fs';
 import path from 'node:path';
 import { startDashboard } from '../server.js';
@@ -8,7 +8,7 @@ import { RECORDINGS, launchBrowser, replay, statusIs, tempDir } from '../test/ha
 
 if (!global.gc) throw new Error('run it with node --expose-gc');
 const PAGES = Number(process.argv[2] ?? 50);
-const ROUNDS = 6;
+const ROUNDS = Number(process.argv[3] ?? 6);
 
 // Ten minutes of a drive, from the built-in drive's document with a job: a paced document a
 // second with the speed swinging, a gameplay event every 15 s, a pause of 5 s every 2 minutes
