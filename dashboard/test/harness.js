@@ -12,8 +12,11 @@ export const HOSTSIM = process.env.QAV_HOSTSIM;  // build/native/bin/hostsim
 export const PLUGIN = process.env.QAV_PLUGIN;    // build/native/bin/libQAV.so
 export const CHROMIUM = process.env.QAV_CHROMIUM ?? '/usr/bin/chromium';
 
+const made = []; // removed when the process ends, browser profiles included
+process.on('exit', () => made.forEach((d) => fs.rmSync(d, { recursive: true, force: true })));
 export function tempDir(name) {
-  return fs.mkdtempSync(path.join(os.tmpdir(), `qav-dashboard-${name}-`));
+  made.push(fs.mkdtempSync(path.join(os.tmpdir(), `qav-dashboard-${name}-`)));
+  return made.at(-1);
 }
 
 /** Chromium, headless, with nothing that reaches beyond this machine, in a fresh profile. */
