@@ -52,8 +52,9 @@ for name in $(cd "${dists[0]}" && ls); do
   fail "$name differs between builds"
   [[ $name == *.zip ]] || continue
   for dist in "${dists[@]:1}"; do
+    [ -f "$dist/$name" ] || continue
     rm -rf "$work/x" "$work/y"
-    unzip -q "${dists[0]}/$name" -d "$work/x" && unzip -q "$dist/$name" -d "$work/y" || continue
+    unzip -q "${dists[0]}/$name" -d "$work/x" && unzip -q "$dist/$name" -d "$work/y"
     # the same files: then the difference is in the zip's own records
     if diff -rq "$work/x" "$work/y"; then
       diff <(zipinfo -v "${dists[0]}/$name" | tail -n +2) <(zipinfo -v "$dist/$name" | tail -n +2) |
