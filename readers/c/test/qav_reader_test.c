@@ -306,6 +306,17 @@ static void status_table(void)
     }
 }
 
+/* Pids that are never a live writer, whatever kill() would say of them. */
+static void writer_table(void)
+{
+    uint64_t now = qav_tick_ms();
+    static const struct { uint32_t pid; int alive; } rows[] = {
+        {0, 0}, {4294967295u, 0}, {2147483648u, 0}, {4194305u, 0}, {1, 1}};
+    for (size_t i = 0; i < COUNT(rows); i++)
+        CHECK(qav_writer_alive(rows[i].pid, now) == rows[i].alive, "pid %lu", (unsigned long)rows[i].pid);
+    CHECK(qav_writer_alive((uint32_t)getpid(), now), "this process, started before now, is no writer");
+}
+
 /* Which folders are inside a Wine prefix: a drive_c above, beside a regular system.reg. */
 static void wine_table(void)
 {
@@ -455,7 +466,7 @@ int main(int argc, char **argv)
     uint32_t me = (uint32_t)getpid(), dead = dead_pid(), events[64];
     const char *gone = "host gone without a closing document";
     if (argc != 4) return 2;
-    alarm(120); /* a read that blocks fails the test instead of hanging it */
+    alarm(60); /* a read that blocks fails the test instead of hanging it */
 
     struct { uint32_t pid; uint64_t written; const char *event; uint32_t seq; } docs[][3] = {
         {{0}}, {{me, now, "", 0}}, {{1, now - 5000, "toll.paid", 3}}, {{dead, now, "toll.paid", 3}},
@@ -535,6 +546,7 @@ int main(int argc, char **argv)
     sessions_table(argv[2]);
     texts_table();
     status_table();
+    writer_table();
     wait_table();
     wine_table();
     folder_table();
