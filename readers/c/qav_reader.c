@@ -178,14 +178,15 @@ static uint64_t prefix_tick_ms(void)
    whose host's pid and clock are Wine's, not this system's. */
 static int in_wine_prefix(const char *dir)
 {
-    char path[4096];
+    char path[4096 + sizeof "system.reg"]; /* room to name system.reg in place of drive_c */
+    const size_t most = 4096;
     char *real = realpath(dir, NULL); /* links resolved; fails while the folder is missing */
-    int n = real != NULL ? snprintf(path, sizeof path, "%s", real)
-          : dir[0] == '/' ? snprintf(path, sizeof path, "%s", dir)
-          : getcwd(path, sizeof path - 1) != NULL
-              ? snprintf(path + strlen(path), sizeof path - strlen(path), "/%s", dir) : -1;
+    int n = real != NULL ? snprintf(path, most, "%s", real)
+          : dir[0] == '/' ? snprintf(path, most, "%s", dir)
+          : getcwd(path, most - 1) != NULL
+              ? snprintf(path + strlen(path), most - strlen(path), "/%s", dir) : -1;
     free(real);
-    if (n < 0 || (size_t)n >= sizeof path) return 0;
+    if (n < 0 || (size_t)n >= most) return 0;
     for (char *end = path + strlen(path); end > path; end--) {
         struct stat s;
         if (*end != '/' && end[0] != '\0') continue;
@@ -550,6 +551,7 @@ static int value(parser *P, int depth, const member *m, const char *parent)
         size_t size = 0;
         char *text = P->doc->texts + P->used;
         if (type == TEXT || type == PLUGIN) {
+            if (P->used >= sizeof P->doc->texts) return broken(P, "a text too long to keep");
             if (!string(P, text, sizeof P->doc->texts - P->used - 1, &size)) return 0;
             text[size] = '\0';
             if (type == PLUGIN) {
