@@ -698,6 +698,7 @@ void qav_reader_init(qav_reader *r, const char *dir)
     const size_t most = sizeof r->path - sizeof "/telemetry.json";
     memset(r, 0, sizeof *r);
     r->looked = -1;
+    r->status.age_ms = -1;
     if (dir == NULL || dir[0] == '\0') {
         if (!qav_find_dir(NULL, found, sizeof found)) {
             snprintf(r->problem, sizeof r->problem,
