@@ -440,25 +440,6 @@ static void wait_table(void)
     CHECK(qav_wait(&r, 50) == QAV_SAME, "the same status told twice");
 }
 
-/* Texts the table's own escapes cannot vouch for, spelt here in C. */
-static void texts_table(void)
-{
-    static const struct { const char *json, *bytes; size_t size; } rows[] = {
-        {"a\\u0000b", "a\0b", 3},
-        {"\\u00e9\\ud83d\\ude00", "\xC3\xA9\xF0\x9F\x98\x80", 6},
-        {"\\t\\/\\\"", "\t/\"", 3},
-    };
-    char text[QAV_MAX_DOCUMENT];
-    qav_document doc;
-    for (size_t i = 0; i < COUNT(rows); i++) {
-        size_t n = document(text, 7, 5, rows[i].json, 1);
-        CHECK(qav_parse(text, n, &doc, r.problem, sizeof r.problem) &&
-              doc.last_event_text.length == rows[i].size &&
-              memcmp(qav_str(&doc, doc.last_event_text), rows[i].bytes, rows[i].size) == 0,
-              "text row %lu: %s", (unsigned long)i, r.problem);
-    }
-}
-
 int main(int argc, char **argv)
 {
     char text[QAV_MAX_DOCUMENT * 2], verdict[128];
@@ -544,7 +525,6 @@ int main(int argc, char **argv)
 
     documents_table(argv[2]);
     sessions_table(argv[2]);
-    texts_table();
     status_table();
     writer_table();
     wait_table();
