@@ -737,10 +737,9 @@ static void count(qav_reader *r, const qav_document *d)
     /* the closing document is paused, has no job and names game.closed without counting it; a
        gameplay event of that name raises eventSeq, and the documents after it keep naming it */
     r->closing = closing_shape(d) && (fresh || (rise == 0 && !w->named_closed));
-    /* A pid first seen without its load document reads as a host restarted while its load
-       document went unread, not as a second writer. */
+    /* another writer heard from within the stale age, and not closed since, shares the folder */
     r->shared = 0;
-    for (size_t i = 0; i < COUNT(r->writers) && (w != NULL || load); i++) {
+    for (size_t i = 0; i < COUNT(r->writers); i++) {
         const qav_writer *o = &r->writers[i];
         if (o->seen != 0 && o->pid != d->pid && !o->closing &&
             (o->written >= d->written || d->written - o->written < QAV_STALE_MS))
