@@ -2,7 +2,7 @@
 # Builds both QAV builds and runs every test: the native unit tests (ASan + UBSan), the
 # reference readers (C, Python, Node.js; the C one also under Wine) and the
 # torn-read stress, the real QAV.dll under Wine with its tables, version resource and
-# reproducibility, the release zip and the companion kit with their reproducibility and the
+# reproducibility, the native readers beside a host under Wine with the clock it stamps, the release zip and the companion kit with their reproducibility and the
 # kit's self-test, and a bounded libFuzzer run
 # (clang, ASan + UBSan; QAV_FUZZ_SECONDS, default 60).
 set -euo pipefail
@@ -17,6 +17,8 @@ ctest --preset native -j "$jobs"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows
+# The native readers beside a host under Wine, and which Linux clock its documents follow.
+bash readers/tests/wine_side.sh
 
 # The package a player downloads, checked against the DLL the Windows tests just ran against,
 # then packed again under other umasks, time zones and locales: the same zip every time.
