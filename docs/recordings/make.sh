@@ -75,6 +75,17 @@ seqs = [(0, ""), (4294967294, "toll.paid"), (4294967295, "toll.paid"), (0, "play
 save("wrap", [edited(line, eventSeq=seq, lastEvent=name)
               for line, (seq, name) in zip(drive[:5] + drive[-1:], seqs)])
 
+# By hand: a restart that got the crashed host's pid, as Wine often gives it, read by a reader
+# that missed the new session's load document. The crashed session is given gameplay events,
+# so that eventSeq falls at the restart (0, 0, 1, 2, then 0 again).
+after = load("after-crash")
+pid = json.loads(after[0]["document"])["pid"]
+cut = next(i for i, line in enumerate(after) if json.loads(line["document"])["pid"] != pid)
+assert json.loads(after[cut]["document"])["gameTime"] == 0, "the restart's load document was not seen"
+crashed = [edited(line, eventSeq=i - 1, lastEvent="toll.paid") if i > 1 else line
+           for i, line in enumerate(after[:cut])]
+save("same-pid", crashed + [edited(line, pid=pid) for line in after[cut + 1:]])
+
 # By hand: pid, written, gameTime and eventSeq at their widest, in the largest document the
 # plug-in wrote.
 biggest = max(load("largest"), key=lambda line: len(line["document"].encode()))
