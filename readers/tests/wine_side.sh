@@ -32,19 +32,20 @@ for i in "${!names[@]}"; do
 done
 python3 "$root/readers/tests/wine_clocks.py" "$folder" 120 >"$work/clocks.txt" 2>&1 &
 clocks=$!
+trap 'kill "${pids[@]}" "$clocks" 2>/dev/null || true' EXIT
 sleep 1
 "${wine[@]}" "$root/build/windows/bin/hostsim.exe" >"$work/hostsim.txt" 2>&1 ||
   { cat "$work/hostsim.txt"; exit 1; }
 sleep 1
 kill "${pids[@]}"
 wait "${pids[@]}" || true
-trap - EXIT
 
 failed=0
 for name in "${names[@]}"; do
   out=$work/$name.txt
   # The verdicts after the waiting one, by their first word: live, stale, closed or host (gone).
-  verdicts=$(sed -n 's/^verdict: \([a-z]*\).*/\1/p' "$out" | grep -v waiting | uniq | paste -sd, -)
+  verdicts=$(sed -n 's/^verdict: \([a-z]*\).*/\1/p' "$out" | { grep -v waiting || true; } |
+             uniq | paste -sd, -)
   wrong=
   case ",$verdicts," in
     *,host,*) wrong="said the host is gone" ;;
@@ -65,5 +66,6 @@ for name in "${names[@]}"; do
 done
 
 wait "$clocks" || failed=1
+trap - EXIT
 cat "$work/clocks.txt"
 exit "$failed"
