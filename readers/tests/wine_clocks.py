@@ -57,6 +57,21 @@ def watch(path, seconds):
     return seen
 
 
+def judge(leads):
+    """From each clock's leads over written (ms, one per document): the clock written
+    follows, and why READERS_CLOCK does not, or None when it does."""
+    off = {name: abs(min(lead)) for name, lead in leads.items()}
+    best = min(off, key=off.get)
+    ours = min(leads[READERS_CLOCK])
+    if ours < -SLACK_MS:
+        return best, f"{READERS_CLOCK} was behind written by {-ours} ms"
+    if ours >= 1000:
+        return best, f"{READERS_CLOCK} was {ours} ms or more ahead of written"
+    if off[best] + SLACK_MS <= off[READERS_CLOCK]:
+        return best, f"{best} was {off[READERS_CLOCK] - off[best]} ms closer to written"
+    return best, None
+
+
 def main():
     folder = sys.argv[1]
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 120
@@ -72,12 +87,10 @@ def main():
     wall = [w for _, _, w in seen]
     print(f"  and CLOCK_REALTIME ahead of the file's last-write time: smallest {min(wall)},"
           f" median {statistics.median(wall)}, largest {max(wall)}")
-    off = {name: abs(min(lead)) for name, lead in leads.items()}
-    best = min(off, key=off.get)
+    best, wrong = judge(leads)
     print(f"  written follows {best}")
-    ours = min(leads[READERS_CLOCK])
-    if ours < -SLACK_MS or ours >= 1000 or off[best] + SLACK_MS <= off[READERS_CLOCK]:
-        print(f"wine clocks: written does not follow {READERS_CLOCK}, which readers use")
+    if wrong:
+        print(f"wine clocks: written does not follow {READERS_CLOCK}, which readers use: {wrong}")
         return 1
     return 0
 

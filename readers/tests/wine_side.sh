@@ -12,6 +12,9 @@ wine=(bash "$root/scripts/wine.sh")
 export WINEPREFIX=${WINEPREFIX:-$root/build/windows/wineprefix}
 rm -rf "$work"
 mkdir -p "$work"
+# The judge of the clocks first, against made-up figures.
+python3 "$root/readers/tests/test_wine_clocks.py" >"$work/judge.txt" 2>&1 ||
+  { cat "$work/judge.txt"; exit 1; }
 
 # The prefix's data folder by its real path (winepath answers through dosdevices/c:, a link to
 # drive_c), without the last document of an earlier run.
