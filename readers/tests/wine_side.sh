@@ -19,7 +19,7 @@ python3 "$root/readers/tests/test_wine_clocks.py" >"$work/judge.txt" 2>&1 ||
 # The prefix's data folder by its real path (winepath answers through dosdevices/c:, a link to
 # drive_c), without the last document of an earlier run.
 folder=$("${wine[@]}" cmd /c 'echo %LOCALAPPDATA%\QAV' | tr -d '\r')
-folder=$(realpath -m "$(winepath -u "$folder" 2>/dev/null | tr -d '\r')")
+folder=$(realpath -m "$("${wine[@]}" winepath -u "$folder" | tr -d '\r')")
 rm -f "$folder/telemetry.json"
 
 names=(c python js)
