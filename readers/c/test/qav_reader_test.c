@@ -515,6 +515,10 @@ int main(int argc, char **argv)
     static const uint32_t wrap[] = {0, 4294967294u, 1, 1, 3, 0};
     CHECK(replay(argv[1], "wrap", events) == 6 && !memcmp(events, wrap, sizeof wrap) &&
           !strcmp(qav_verdict(&r, verdict, sizeof verdict), "closed"), "wrap: %s", verdict);
+    /* the restart's eventSeq falls from 2 to 1: a new session, never 2^32 - 1 events */
+    static const uint32_t same_pid[] = {0, 0, 1, 1, 1, 0, 0, 0, 0};
+    CHECK(replay(argv[1], "same-pid", events) == 9 && !memcmp(events, same_pid, sizeof same_pid) &&
+          !strcmp(qav_verdict(&r, verdict, sizeof verdict), "closed"), "same-pid: %s", verdict);
     CHECK(replay(argv[1], "crash", events) > 1 &&
           !strcmp(qav_verdict(&r, verdict, sizeof verdict), gone), "crash: %s", verdict);
     CHECK(replay(argv[1], "largest", events) == 1 && r.doc.written == UINT64_MAX, "largest");
