@@ -18,8 +18,6 @@
 #include <utility>
 #include <vector>
 
-enum { CALL_KINDS = (int)Call::speed + 1 };
-
 // How every mode ends; the usage text lists them from EXIT_MEANINGS.
 enum ExitStatus { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3, EXIT_INTERRUPTED = 130 };
 struct ExitMeaning {
@@ -58,11 +56,36 @@ void say(const Session* session, const char* source, const std::string& text);
 // The same, for callers that already hold the lock.
 void say_locked(const Session* session, const char* source, const std::string& text);
 
+// Why a document was written, as the reader tells it; one document may have several causes
+// (a pause that also published a waiting event), so a revision holds a set of them. The first
+// ten are a drive's; the rest stand alone.
+enum Cause : uint32_t {
+    CAUSE_LOAD = 1u << 0,         // written inside scs_telemetry_init
+    CAUSE_FIRST_FRAME = 1u << 1,  // the first frame end's write
+    CAUSE_PACED = 1u << 2,        // the once-a-second write
+    CAUSE_FOLLOW_UP = 1u << 3,    // the frame-end write after a pause or start that published
+    CAUSE_STARTED = 1u << 4,
+    CAUSE_PAUSED = 1u << 5,
+    CAUSE_JOB = 1u << 6,
+    CAUSE_NO_JOB = 1u << 7,
+    CAUSE_EVENT = 1u << 8,
+    CAUSE_CLOSING = 1u << 9,
+    CAUSE_FIRST = 1u << 10,        // a watch's first document of a session
+    CAUSE_INVALID = 1u << 11,      // refused by the document check
+    CAUSE_LEFT_OVER = 1u << 12,    // written before this run's load
+    CAUSE_OTHER_WRITER = 1u << 13, // another process's
+};
+enum { DRIVE_CAUSES = 10 }; // the bits a drive's summary counts, from CAUSE_LOAD up
+typedef uint32_t Causes;
+
+// A set of causes as the table and a recording show it: "closing+event", "paused+no job".
+std::string cause_text(Causes causes);
+// The name of one cause.
+const char* cause_name(Cause cause);
+
 struct Revision {
     uint64_t at_us;     // when the reader first saw it
-    std::string cause;  // "load", "first frame", "paced", "follow-up", "started", "paused", "job",
-                        // "no job", "event", "closing", joined by '+' when they came together;
-                        // "first" in a watch
+    Causes causes;      // why it was written
     int call;           // the Call whose delay is shown, or -1 for the frame-end writes and load
     uint64_t since_us;  // when that call was made
     bool closing;       // the plug-in's closing document, told by its content
@@ -76,7 +99,7 @@ struct Revision {
 bool closing_shape(const DocumentView& v);
 
 // Why one of this run's documents was written, told from what changed since `previous` (null
-// for the first) and from when the player made its calls; fills cause, call and closing.
+// for the first) and from when the player made its calls; fills causes, call and closing.
 // `awaiting_frame` carries over between documents: a pause or start wrote a job or event
 // change, so the plug-in writes once more at a frame end about 250 ms later.
 void explain(Session* session, const Revision* previous, Revision* r, bool* awaiting_frame);
