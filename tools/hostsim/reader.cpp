@@ -20,9 +20,9 @@ std::string fixed(double v, int decimals) { return std::isnan(v) ? "null" : numb
 std::string writer_of(const WatchState& writer)
 {
     const DocumentView& v = writer.last;
-    uint64_t now = os_tick_ms();
-    std::string age = v.written > now ? "from before this machine started"
-                                      : "age " + fixed((double)(now - v.written) / 1000, 1) + " s";
+    int64_t ms = document_age_ms(v.written, os_tick_fine_ms());
+    std::string age = ms < 0 ? "from before this machine started"
+                             : "age " + fixed((double)ms / 1000, 1) + " s";
     return "  " + age + ", " + writer_text(writer);
 }
 

@@ -9,7 +9,8 @@
 const ExitMeaning EXIT_MEANINGS[5] = {
     {EXIT_OK, "good: a drive read only valid documents of its own plug-in and saw the closing "
               "one (after a crash: none was due); a watch ended on 'live' or 'closed'; a replay "
-              "published its documents (or was stopped by Ctrl+C); --check found no mistake"},
+              "published its documents (or was stopped by Ctrl+C, SIGTERM or SIGHUP); --check found no "
+              "mistake"},
     {EXIT_USAGE, "a bad command line, scenario or recording, a folder to watch that is not one, "
                  "or a file that --record or --to must not replace: nothing was loaded or written"},
     {EXIT_LOAD, "the plug-in could not be loaded or refused to initialize, a replay could not "
@@ -17,7 +18,7 @@ const ExitMeaning EXIT_MEANINGS[5] = {
     {EXIT_DOCUMENTS, "a drive read none of its own documents, an unreadable or invalid one, "
                      "another program's, or missed the closing one; a watch ended on any other "
                      "verdict than 'live' or 'closed'"},
-    {EXIT_INTERRUPTED, "a second Ctrl+C ended hostsim at once, as a crash"},
+    {EXIT_INTERRUPTED, "a second Ctrl+C (or SIGTERM, SIGHUP) ended hostsim at once, as a crash"},
 };
 
 std::string number(double v, int decimals)
@@ -179,16 +180,22 @@ std::vector<std::string> run_verdict(const Reader& reader, const PlayResult& pla
     std::vector<std::string> wrong;
     const std::vector<Revision>& seen = reader.revisions;
     if (seen.empty()) {
-        std::string why = !folder_problem.empty() ? folder_problem
-                          : reader.left_over > 0
-                              ? "telemetry.json still holds one from before this run's load"
-                              : "the file never appeared at " + reader.watch.path;
+        std::string why =
+            !folder_problem.empty()       ? folder_problem
+            : !play.write_problem.empty() ? "the plug-in could not write telemetry.json.tmp: " +
+                                                play.write_problem
+            : reader.left_over > 0        ? "telemetry.json still holds one from before this run's load"
+                                          : "the file never appeared at " + reader.watch.path;
         wrong.push_back("no document of this run was read: " + why);
     }
     bool closed = !seen.empty() && seen.back().closing;
     if (!seen.empty() && closed == play.crashed) {
         wrong.push_back(play.crashed ? "a closing document after a crash"
                                      : "the closing document was not seen");
+    }
+    if (!seen.empty() && play.write_failures > 0) {
+        wrong.push_back(std::to_string(play.write_failures) + " of the plug-in's writes failed: " +
+                        play.write_problem);
     }
     for (const auto& other : reader.others) {
         wrong.push_back("another program, pid " + std::to_string(other.first) + ", wrote " +
@@ -258,10 +265,16 @@ bool summarize(const Reader& reader, const PlayResult& play, const std::string& 
     // A late one is named but does not fail the run: the plug-in had written it at the call,
     // unless a reader held the file, and a loaded machine delays the reader as much.
     for (const std::string& l : late_documents(reader.revisions)) std::printf("  late (over 0.250 s):   %s\n", l.c_str());
-    if (play.interrupted) std::printf("  stopped:               by Ctrl+C, with a shutdown\n");
+    if (play.interrupted != nullptr) {
+        std::printf("  stopped:               by %s, with a shutdown\n", play.interrupted);
+    }
     std::printf("  writes not replaced:   %llu%s\n", (unsigned long long)play.replace_failures,
-                play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind: the rename "
-                                                  "over telemetry.json failed)");
+                play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind whole: the "
+                                                  "rename over telemetry.json failed)");
+    if (play.write_failures > 0) {
+        std::printf("  writes failed:         %llu (telemetry.json.tmp stayed behind cut short: %s)\n",
+                    (unsigned long long)play.write_failures, play.write_problem.c_str());
+    }
     std::printf("  reader:                %llu checks, %llu reads, %llu sharing violations and "
                 "%llu missing-file retries, %llu unreadable, %llu invalid documents\n",
                 (unsigned long long)reader.watch.checks, (unsigned long long)reader.watch.reads,
