@@ -46,10 +46,7 @@ void split(std::string path, std::string* folder, std::string* name)
     *name = at == std::string::npos ? path : path.substr(at + 1);
 }
 
-std::string system_error()
-{
-    return errno != 0 ? std::strerror(errno) : "the write failed";
-}
+std::string system_error() { return os_error_text("the write failed"); }
 
 // What a line of a recording holds, or why it is not one.
 std::string parse_line(const std::string& text, Recorded* out)

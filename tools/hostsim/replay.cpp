@@ -16,12 +16,14 @@ std::string publish(const std::string& temp, const std::string& target, const st
 {
     errno = 0;
     std::FILE* file = os_create_new(temp);
-    if (file == nullptr && errno == EEXIST) {
-        if (os_remove(temp)) {
-            file = os_create_new(temp);
-        } else if (os_file_stamp(temp).kind == FileKind::directory) {
+    if (file == nullptr) {
+        int error = errno;
+        // Windows may call a folder there a refusal rather than a name taken.
+        if (os_file_stamp(temp).kind == FileKind::directory) {
             return "cannot write " + temp + ": it is a directory";
         }
+        errno = error;
+        if (error == EEXIST && os_remove(temp)) file = os_create_new(temp);
     }
     if (file == nullptr) return "cannot create " + temp + ": " + os_error_text();
     errno = 0;
