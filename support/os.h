@@ -137,9 +137,14 @@ void os_create_directory(const std::string& path);
 // False, with errno set, when it could not.
 bool os_replace(const std::string& from, const std::string& to);
 
-// Removes a file (a link itself, not what it points to); false, with errno set, when it could
-// not.
+// Removes a file (a link itself, not what it points to, but see below); false, with errno set,
+// when it could not.
 bool os_remove(const std::string& path);
+
+// Whether removing a name may remove the file a link there points to instead: under Wine,
+// whose file calls cannot tell a Unix link from its file, and delete what it resolves to. A
+// caller that did not make what is at a name then leaves it alone.
+bool os_remove_follows_links();
 
 // Calls `handler` on every Ctrl+C, and on every request to end from outside (natively SIGTERM
 // and SIGHUP, the terminal closing; on Windows Ctrl+Break and the console closing), instead of

@@ -238,6 +238,7 @@ bool os_replace(const std::string& from, const std::string& to)
 }
 
 bool os_remove(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool os_remove_follows_links() { return false; }
 
 static void (*g_interrupt)(const char*) = nullptr;
 

@@ -327,6 +327,13 @@ bool os_remove(const std::string& path)
     return false;
 }
 
+bool os_remove_follows_links()
+{
+    // Windows deletes a link itself; Wine resolves a Unix link first and deletes its file.
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
 static void (*g_interrupt)(const char*) = nullptr;
 
 static BOOL WINAPI on_console_event(DWORD event)

@@ -18,6 +18,9 @@
 #     drives whose result must say what happened: a closing document that also carries a
 #     waiting event, a folder that cannot take the file, a file left over from an earlier
 #     session, and two hosts writing into one folder.
+#   hostsim_run.sh publish RECORDING WORK -- HOSTSIM...
+#     replays RECORDING with a link, a FIFO or a folder at telemetry.json.tmp: none is written
+#     through or waited on, and the file a link points to is left as it was.
 #   hostsim_run.sh gone SCENARIO WORK -- HOSTSIM...   (Windows)
 #     plays SCENARIO, which crashes; once the wineserver has ended, Wine numbers processes
 #     afresh and the watch started next usually gets the crashed host's pid. The watch must
@@ -39,7 +42,7 @@ shift
 case $mode in
   play) scenario=$1 expected=$2 work=$3; shift 3 ;;
   refuse) scenario=$1 lines=$2 work=$3; shift 3 ;;
-  replay | plot | files | gone) scenario=$1 work=$2; shift 2 ;;
+  replay | plot | files | gone | publish) scenario=$1 work=$2; shift 2 ;;
   interrupt | verdicts) scenario="" work=$1; shift ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
@@ -277,33 +280,6 @@ CASES
     expect 1 "is the data folder" "$hostsim" --replay keep.jsonl --to "$PWD/data/../data/QAV"
     [ "$(md5sum <data/QAV/telemetry.json)" = "$live" ] || fail "a refused replay changed telemetry.json"
 
-    # Whatever is at telemetry.json.tmp, a replay never writes through it nor waits on it,
-    # into --to DIR and into the data folder alike; one that cannot publish says why and
-    # leaves no temporary file behind.
-    echo "not QAV's" >victim
-    while IFS='|' read -r put want text; do
-      for dir in to data/QAV; do
-        rm -rf to && mkdir -p to
-        rm -rf data/QAV/telemetry.json.tmp
-        case $put in
-          link) ln -s "$PWD/victim" $dir/telemetry.json.tmp ;;
-          fifo) mkfifo $dir/telemetry.json.tmp ;;
-          directory) mkdir $dir/telemetry.json.tmp ;;
-        esac
-        to=()
-        [ $dir = data/QAV ] || to=(--to to)
-        expect "$want" "$text" timeout 20 "$hostsim" --replay keep.jsonl "${to[@]}" --speed 100
-        [ "$(cat victim)" = "not QAV's" ] || fail "$put in $dir: the replay wrote through the link"
-        if [ "$want" -eq 0 ]; then
-          [ ! -e $dir/telemetry.json.tmp ] || fail "$put in $dir: telemetry.json.tmp stayed behind"
-        fi
-      done
-    done <<'CASES'
-link|0|replayed
-fifo|0|replayed
-directory|2|cannot write
-CASES
-    rm -rf data/QAV/telemetry.json.tmp
     if unshare -rm true 2>/dev/null; then
       mkdir -p full
       status=0
@@ -357,6 +333,42 @@ CASES
       -v d="$(at seen.jsonl '$')" 'BEGIN { exit !(d - c >= 1.5 * (b - a)) }' ||
       fail "--speed 0.5 did not take twice the time"
     echo "refusals, replacements and replays as they should be"
+    ;;
+  publish)
+    # Whatever is at telemetry.json.tmp, a replay never writes through it nor waits on it,
+    # into --to DIR and (natively) into the data folder alike; one that cannot publish says
+    # why and leaves no temporary file of its own behind.
+    fail() { echo "FAIL: $*"; exit 1; }
+    echo "not QAV's" >victim
+    folders=(to)
+    [[ $1 == *wine* ]] || folders+=(data/QAV)
+    while IFS='|' read -r put want text; do
+      for dir in "${folders[@]}"; do
+        rm -rf to data && mkdir -p to data/QAV
+        case $put in
+          link) ln -s "$PWD/victim" $dir/telemetry.json.tmp ;;
+          fifo) mkfifo $dir/telemetry.json.tmp ;;
+          directory) mkdir $dir/telemetry.json.tmp ;;
+        esac
+        to=()
+        [ $dir = data/QAV ] || to=(--to to)
+        got=0
+        timeout 60 "$@" --replay test.scenario "${to[@]}" --speed 100 >out.txt 2>&1 || got=$?
+        sed 's/^/    /' out.txt
+        [ $got -eq "$want" ] || fail "$put in $dir: exit $got, not $want"
+        grep -qF -- "$text" out.txt || fail "$put in $dir: the replay did not say: $text"
+        [ "$(cat victim)" = "not QAV's" ] || fail "$put in $dir: the replay wrote through the link or removed its file"
+        [ "$(find $dir -name '*.tmp' ! -name telemetry.json.tmp)" = "" ] ||
+          fail "$put in $dir: a temporary file stayed behind"
+        [ "$want" -ne 0 ] || [ -s $dir/telemetry.json ] || fail "$put in $dir: nothing was published"
+        echo "$put in $dir: exit $got, says: $text"
+      done
+    done <<'CASES'
+nothing|0|replayed
+link|0|replayed
+fifo|0|replayed
+directory|2|telemetry.json.tmp: it is a directory
+CASES
     ;;
   gone)
     "$@" test.scenario >output.txt 2>&1 || { cat output.txt; echo "hostsim failed"; exit 1; }

@@ -14,8 +14,9 @@ namespace {
 // taken away again: a replay that cannot finish leaves nothing behind.
 std::string publish(const std::string& temp, const std::string& target, const std::string& document)
 {
+    std::string name = temp;
     errno = 0;
-    std::FILE* file = os_create_new(temp);
+    std::FILE* file = os_create_new(name);
     if (file == nullptr) {
         int error = errno;
         // Windows may call a folder there a refusal rather than a name taken.
@@ -23,9 +24,16 @@ std::string publish(const std::string& temp, const std::string& target, const st
             return "cannot write " + temp + ": it is a directory";
         }
         errno = error;
-        if (error == EEXIST && os_remove(temp)) file = os_create_new(temp);
+        if (error == EEXIST && !os_remove_follows_links() && os_remove(temp)) {
+            file = os_create_new(name);
+        } else if (error == EEXIST) {
+            // What is there may be a link whose removal would take its file with it: it is
+            // left alone, and the document goes through a name of this process's own.
+            name = target + "." + std::to_string(os_process_id()) + ".tmp";
+            file = os_create_new(name);
+        }
     }
-    if (file == nullptr) return "cannot create " + temp + ": " + os_error_text();
+    if (file == nullptr) return "cannot create " + name + ": " + os_error_text();
     errno = 0;
     bool written = std::fwrite(document.data(), 1, document.size(), file) == document.size();
     std::string why = os_error_text("the write failed");
@@ -35,12 +43,12 @@ std::string publish(const std::string& temp, const std::string& target, const st
         why = os_error_text("the write failed");
     }
     if (written) {
-        if (os_replace(temp, target)) return "";
-        why = "cannot rename it over " + target + ": " + os_error_text();
+        if (os_replace(name, target)) return "";
+        why = "cannot rename " + name + " over " + target + ": " + os_error_text();
     } else {
-        why = "cannot write " + temp + ": " + why;
+        why = "cannot write " + name + ": " + why;
     }
-    os_remove(temp);
+    os_remove(name);
     return why;
 }
 
