@@ -1,28 +1,43 @@
 // What a reader can get wrong, against fabricated documents and the recordings in
 // docs/recordings. The command beside real drives: readers/tests/drive.sh.
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
+import { once } from 'node:events';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
+import { setTimeout as delay } from 'node:timers/promises';
 import { fileURLToPath } from 'node:url';
-import { NotQav, Reader, tickMs } from '../qav-reader.js';
+import { NotQav, Reader, parse, tickMs, writerAlive } from '../qav-reader.js';
 
 const ROOT = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', '..', '..');
 const RECORDINGS = path.join(ROOT, 'docs', 'recordings');
+const TABLES = path.join(ROOT, 'readers', 'tests');
 const GONE = 'host gone without a closing document';
 
 const deadPid = () => spawnSync('true').pid;
 // A game.closed document is paused, as the closing one is.
 const document = (pid, written, lastEvent = '', eventSeq = 0) =>
-  `{"plugin":"QAV","version":"1.0.0","pid":${pid},"written":${written},` +
-  `"paused":${lastEvent === 'game.closed'},` +
+  `{"plugin":"QAV","version":"1.0.0","pid":${pid},"written":${written},"game":"haulsim",` +
+  `"gameVersion":"1.18","paused":${lastEvent === 'game.closed'},"gameTime":480,` +
+  `"position":{"x":1.5,"y":2,"z":-3},"speed":0.0,"job":null,` +
   `"lastEvent":${JSON.stringify(lastEvent)},"eventSeq":${eventSeq}}\n`;
 
-function folder() {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qav-'));
-  const reader = new Reader(dir);
+// A fresh folder, inside a fabricated Wine prefix if asked (its system.reg left out for
+// "drive_c", its drive_c named otherwise for "no drive_c"), or reached through a symbolic
+// link into one ("linked wine").
+function folder(options, where = 'plain') {
+  let dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qav-'));
+  if (where !== 'plain') {
+    const prefix = dir;
+    dir = path.join(prefix, where === 'no drive_c' ? 'c' : 'drive_c', 'users', 'ana', 'AppData',
+                    'Local', 'QAV');
+    fs.mkdirSync(dir, { recursive: true });
+    if (where !== 'drive_c') fs.writeFileSync(path.join(prefix, 'system.reg'), '');
+    if (where === 'linked wine') fs.symlinkSync(dir, dir = path.join(prefix, 'link'));
+  }
+  const reader = new Reader(dir, options);
   // As the plug-in does: whole into the temp file, then renamed over the document.
   const publish = (data) => {
     fs.writeFileSync(`${reader.path}.tmp`, data);
@@ -30,6 +45,75 @@ function folder() {
   };
   return { reader, publish };
 }
+
+const rows = (name) =>
+  fs.readFileSync(path.join(TABLES, name), 'utf8').split('\n').filter(Boolean).map((l) => JSON.parse(l));
+
+test('documents.jsonl: what is accepted, with which values, and JSON.stringify keeps them', () => {
+  for (const row of rows('documents.jsonl')) {
+    const { reader, publish } = folder();
+    publish(row.hex === undefined ? row.text : Buffer.from(row.hex, 'hex'));
+    let doc = null, problem = '';
+    try {
+      // a read without its line feed gets one more look before it is refused
+      if (reader.poll() || reader.poll()) doc = reader.doc;
+    } catch (e) {
+      if (!(e instanceof NotQav)) throw e;
+      problem = e.message;
+    }
+    assert.equal(doc !== null, row.accept, `${row.name} ${problem}`);
+    if (doc === null) continue;
+    const again = JSON.parse(JSON.stringify(doc));
+    for (const [member, expected] of Object.entries(row.values)) {
+      const at = (d) => member.split('.').reduce((v, key) => v[key], d);
+      const value = at(doc);
+      // integers exact: written and job.income as BigInt, the rest as Number
+      assert.equal(typeof value === 'bigint', member === 'written' || member === 'job.income',
+                   `${row.name}: ${member}`);
+      assert.strictEqual(typeof value === 'string' || value === null || typeof value === 'boolean'
+                         ? value : String(value), expected, `${row.name}: ${member}`);
+      assert.strictEqual(typeof value === 'bigint' ? at(again) : value, typeof value === 'bigint'
+                         ? expected : value, `${row.name}: ${member} through JSON.stringify`);
+    }
+  }
+});
+
+// Session rules the shared table leaves out, in its format.
+const doc = (pid, written, eventSeq, lastEvent = 'a', paused = false) =>
+  ({ pid, written, eventSeq, lastEvent, paused });
+const MORE_SESSIONS = [
+  { name: 'two load documents in a row are one session',
+    documents: [doc(7, 1000, 0, '', true), doc(7, 1100, 0, '', true)],
+    events: [0, 0], newSession: [true, false], closing: [false, false], shared: [false, false] },
+  { name: 'the least recently seen of five writers is forgotten, not the first seen',
+    documents: [doc(7, 1000, 5), doc(8, 10000, 0), doc(9, 20000, 0), doc(7, 30000, 6),
+                doc(10, 40000, 0), doc(11, 50000, 0), doc(7, 60000, 7), doc(8, 70000, 1)],
+    events: [5, 0, 0, 1, 0, 0, 1, 1], newSession: [true, true, true, false, true, true, false, true],
+    closing: Array(8).fill(false), shared: Array(8).fill(false) },
+  { name: 'another writer shares 2999 ms after, not 3000',
+    documents: [doc(7, 1000, 0, '', true), doc(8, 2000, 0, '', true), doc(7, 5000, 1),
+                doc(8, 7999, 1)],
+    events: [0, 0, 1, 1], newSession: [true, true, false, false], closing: Array(4).fill(false),
+    shared: [false, true, false, true] },
+];
+
+test('sessions.jsonl: sessions, events, closing and shared folders', () => {
+  const base = JSON.parse(rows('documents.jsonl').find((r) => r.accept).text);
+  for (const row of [...rows('sessions.jsonl'), ...MORE_SESSIONS]) {
+    const { reader, publish } = folder();
+    const seen = { events: [], newSession: [], closing: [], shared: [] };
+    for (const members of row.documents) {
+      publish(`${JSON.stringify({ ...base, ...members, gameTime: 0, job: null })}\n`);
+      assert.ok(reader.poll(), row.name);
+      seen.events.push(reader.events);
+      seen.newSession.push(reader.newSession);
+      seen.closing.push(reader.closing);
+      seen.shared.push(reader.statusAt(0n).shared);
+    }
+    assert.deepEqual(seen, { events: row.events, newSession: row.newSession,
+                             closing: row.closing, shared: row.shared }, row.name);
+  }
+});
 
 test('recordings: documents, events and verdicts', () => {
   // Every recorded pid becomes one that has exited, so that the verdict is the same on any
@@ -39,7 +123,7 @@ test('recordings: documents, events and verdicts', () => {
     ['after-crash', 1, 'closed'], ['burst', 5, 'closed'], ['crash', 0, GONE],
     ['drive', 2, 'closed'], ['freeze', 1, 'closed'], ['job', 1, 'closed'],
     ['largest', 4294967295, GONE], ['lost-closing', 2, GONE], ['texts', 2, 'closed'],
-    ['two-hosts', null, 'closed'], ['wrap', [0, 4294967294, 1, 1, 3, 0], 'closed']]) {
+    ['two-hosts', null, 'closed (two writers share this folder)'], ['wrap', [0, 4294967294, 1, 1, 3, 0], 'closed']]) {
     const { reader, publish } = folder();
     const pids = new Map(), seen = [];
     for (const line of fs.readFileSync(path.join(RECORDINGS, `${name}.jsonl`), 'utf8').split('\n')) {
@@ -66,43 +150,105 @@ test('verdicts', () => {
   const now = tickMs(), me = process.pid, dead = deadPid();
   for (const [docs, verdict] of [
     [[], 'waiting for the plug-in'],
-    [[[1, now, '', 0]], 'live'],
-    [[[1, now - 5000n, 'toll.paid', 3]], 'stale 5 s'],
+    [[[me, now, '', 0]], 'live'],
+    [[[1, now - 5000n, 'toll.paid', 3]], 'stale 5 s (writer not checked)'],
     [[[dead, now, 'toll.paid', 3]], GONE],
     // this process took the pid of a writer that wrote before it started
     [[[me, 1n, 'toll.paid', 3]], GONE],
-    [[[1, now + 3600000n, '', 0]], GONE],
-    [[[1, now, 'toll.paid', 4], [1, now, 'game.closed', 4]], 'closed'],
+    [[[me, now + 3600000n, '', 0]], GONE],
+    [[[me, now, 'toll.paid', 4], [me, now, 'game.closed', 4]], 'closed'],
     // a gameplay event of that name, and the document after it
-    [[[1, now, 'toll.paid', 4], [1, now, 'game.closed', 5]], 'live'],
-    [[[1, now, 'toll.paid', 4], [1, now, 'game.closed', 5], [1, now + 1n, 'game.closed', 5]], 'live'],
+    [[[me, now, 'toll.paid', 4], [me, now, 'game.closed', 5]], 'live'],
+    [[[me, now, 'toll.paid', 4], [me, now, 'game.closed', 5], [me, now + 1n, 'game.closed', 5]], 'live'],
     // the closing document that also carries a pending event, its writer gone
-    [[[dead, now, 'toll.paid', 4], [dead, now, 'game.closed', 5]], 'closed']]) {
+    [[[dead, now, 'toll.paid', 4], [dead, now, 'game.closed', 5]], 'closed'],
+    // a live writer replaced by one that is gone, within the second a look at a process holds
+    [[[me, now, 'toll.paid', 4], [dead, now, 'toll.paid', 5]], GONE]]) {
     const { reader, publish } = folder();
+    let said = reader.verdict();
     for (const d of docs) {
       publish(document(...d));
       assert.ok(reader.poll());
+      said = reader.verdict(); // as the command asks after each document
     }
-    assert.equal(reader.verdict(), verdict, JSON.stringify(docs, (k, v) => String(v)));
+    assert.equal(said, verdict, JSON.stringify(docs, (k, v) => String(v)));
   }
 });
 
-test('refusals, and later 1.x versions accepted', () => {
+test('whose process is checked, and the age a Wine folder goes by', () => {
+  const now = tickMs(), me = process.pid, dead = deadPid();
+  for (const [where, checkWriter, pid, written, ageBackMs, verdict] of [
+    ['plain', undefined, dead, now, 0, GONE],
+    ['plain', false, dead, now, 0, 'live (writer not checked)'],
+    ['plain', undefined, 0, now, 0, GONE],
+    ['plain', undefined, 4294967295, now, 0, GONE],
+    ['plain', false, me, now + 3600000n, 0, 'stale 3 s (writer not checked)'],
+    // a host in its own pid namespace writes 1, which here is always running
+    ['plain', undefined, 1, now - 4000n, 0, 'stale 4 s (writer not checked)'],
+    ['plain', true, 1, now, 0, 'live (writer not checked)'],
+    // Wine's pids are not this system's and its ticks not this clock: the file's age counts
+    ['wine', undefined, dead, 1n, 0, 'live (writer not checked)'],
+    ['wine', undefined, dead, now, 5000, 'stale 5 s (writer not checked)'],
+    ['linked wine', undefined, dead, now, 0, 'live (writer not checked)'],
+    ['wine', true, dead, now, 0, GONE],
+    ['drive_c', undefined, dead, now, 0, GONE], ['no drive_c', undefined, dead, now, 0, GONE]]) {
+    const { reader, publish } = folder({ checkWriter }, where);
+    publish(document(pid, written));
+    const back = new Date(Date.now() - ageBackMs);
+    fs.utimesSync(reader.path, back, back);
+    assert.ok(reader.poll());
+    assert.equal(reader.verdict(), verdict, `${where} ${checkWriter} ${pid} ${written} ${ageBackMs}`);
+  }
+  // a prefix whose system.reg Wine writes only after the reader started
+  const { reader, publish } = folder(undefined, 'drive_c');
+  publish(document(dead, now));
+  assert.ok(reader.poll());
+  fs.writeFileSync(path.join(reader.path, '../../../../../../../system.reg'), '');
+  publish(document(deadPid(), now));
+  assert.ok(reader.poll());
+  assert.equal(reader.verdict(), 'live (writer not checked)');
+});
+
+test('writerAlive: only a running process that started before the session', () => {
+  const now = tickMs();
+  for (const [pid, written, alive] of [
+    [process.pid, now, true], [process.pid, 1n, false], [deadPid(), now, false],
+    // this process started about process.uptime() ago, a second after this
+    [process.pid, now - BigInt(Math.round(process.uptime() * 1000)) - 1000n, false],
+    [0, now, false], [2 ** 31, now, false], [4194305, now, false], [4294967295, now, false]])
+    assert.equal(writerAlive(pid, written), alive, `${pid} ${written}`);
+});
+
+test('a refusal names what is wrong', () => {
   const good = document(1, 5);
   for (const [data, problem] of [
     ['[1]\n', 'not a QAV document: not a JSON object'],
+    [Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), Buffer.from(good)]),
+     'not a QAV document: a byte order mark first'],
+    [Buffer.from(good.replace('haulsim', 'haul\xffsim'), 'latin1'), 'not a QAV document: not UTF-8'],
+    [good.replace('haulsim', 'haul\\udc00sim'), 'not a QAV document: not JSON: a lone surrogate'],
+    [good.replace('haulsim', 'haul\\udc00\\ud800sim'), 'not a QAV document: not JSON: a lone surrogate'],
+    [good.replace('haulsim', 'haul\x1fsim'), 'not a QAV document: not JSON: a control character'],
+    // the document's object is the first level of 65
+    [good.replace('"paused"', `"x":${'['.repeat(64)}${']'.repeat(64)},"paused"`),
+     'not a QAV document: nested more than 64 deep'],
+    [good.replace('"x":1.5', '"x":1.5,"x":2'), 'not a QAV document: "x" twice in one object'],
     [good.replace('"QAV"', '"QAX"'), 'not a QAV document: its "plugin" is not "QAV"'],
-    [good.replace('"1.0.0"', '"2.0.0"'), 'a QAV document of version 2.0.0'],
-    [good.replace(',"eventSeq":0', ''), 'not a QAV document: pid, written'],
+    [good.replace('"1.0.0"', '"2.0.0"'), 'a QAV document of version 2.0.0: this reader knows 1.x only'],
+    [good.replace('"1.0.0"', '1'), 'not a QAV document: its "version" is not a text'],
+    [good.replace(',"eventSeq":0', ''), 'not a QAV document: "eventSeq" is missing'],
+    [good.replace('"job":null', '"job":{}'), 'not a QAV document: "job.cargo" is missing'],
+    [good.replace('"y":2', '"y":"2"'), 'not a QAV document: "position.y" is not a number or null'],
+    [good.replace('"gameTime":480', '"gameTime":4.8e2'),
+     'not a QAV document: "gameTime" is not an integer 0..2^32-1'],
     [good.slice(0, -1), 'not a QAV document: it does not end with a line feed'],
     [' '.repeat(9000) + good, 'not a QAV document: larger than 8 KiB']]) {
     const { reader, publish } = folder();
     publish(data);
-    assert.throws(() => reader.poll(), (e) => e instanceof NotQav && e.message.startsWith(problem));
+    // a read without its line feed gets one more look before it is refused
+    assert.throws(() => reader.poll() || reader.poll(),
+                  (e) => e instanceof NotQav && e.message.startsWith(problem), problem);
   }
-  const { reader, publish } = folder();
-  publish(good.replace('"1.0.0"', '"1.4.0"').replace('}', ',"fuel":{"l":[1]}}'));
-  assert.ok(reader.poll());
 });
 
 test('reads only on a change', () => {
@@ -115,5 +261,129 @@ test('reads only on a change', () => {
   assert.ok(!reader.poll());
   publish(document(1, 6));
   assert.ok(reader.poll());
-  assert.deepEqual([reader.reads, reader.documents], [3, 2]);
+  // being written in place: not refused at the first look, read whole at the next
+  publish(document(1, 7).slice(0, 100));
+  assert.ok(!reader.poll());
+  publish(document(1, 7));
+  assert.ok(reader.poll());
+  assert.deepEqual([reader.reads, reader.documents], [5, 3]);
+});
+
+test('the stale boundary and a stamp from the future, judged at a given tick', () => {
+  const written = tickMs(), me = process.pid;
+  for (const [pid, after, kind, ageMs, writerChecked] of [
+    [me, 2999n, 'live', 2999, true], [me, 3000n, 'stale', 3000, true],
+    [1, 2999n, 'live', 2999, false], [1, 3000n, 'stale', 3000, false],
+    // within the slack a stamp slightly ahead is taken as written now
+    [me, -100n, 'live', 0, true], [1, -100n, 'live', 0, false],
+    // further ahead it was stamped before this machine started
+    [me, -101n, 'gone', 3000, true], [1, -101n, 'stale', 3000, false]]) {
+    const { reader, publish } = folder();
+    publish(document(pid, written));
+    assert.ok(reader.poll());
+    assert.deepEqual(reader.statusAt(written + after),
+                     { kind, ageMs, writerChecked, shared: false }, `${pid} ${after}`);
+  }
+});
+
+test('follow: changes in order, the event loop free while it waits', async () => {
+  const { reader, publish } = folder();
+  const me = process.pid, written = tickMs();
+  const stop = new AbortController(), guard = setTimeout(() => stop.abort(), 10000);
+  const changes = reader.follow({ intervalMs: 5, signal: stop.signal });
+  for (const [data, expected] of [
+    [null, { document: null, kind: 'waiting', events: 0, newSession: false, problem: null }],
+    [document(me, written, 'toll.paid', 3),
+     { document: 3, kind: 'live', events: 3, newSession: true, problem: null }],
+    ['[1]\n', { document: null, kind: 'live', events: 0, newSession: false,
+                problem: 'not a QAV document: not a JSON object' }],
+    [document(me, written + 1n, 'game.closed', 3),
+     { document: 3, kind: 'closed', events: 0, newSession: false, problem: null }]]) {
+    if (data !== null) publish(data);
+    const { value = { status: {} } } = await changes.next();
+    assert.deepEqual({ document: value.document?.eventSeq ?? null, kind: value.status.kind,
+                       events: value.events, newSession: value.newSession, problem: value.problem },
+                     expected);
+  }
+  await changes.return();
+  clearTimeout(guard);
+
+  // A timer set while follow() waits out its interval fires before follow() polls again: its
+  // wait leaves the event loop free. Polls are counted at their one stat each.
+  const stat = fs.promises.stat;
+  let polls = 0, pollsWhenFired = null;
+  fs.promises.stat = (...args) => (polls++, stat(...args));
+  try {
+    const ac = new AbortController();
+    const waiting = reader.follow({ intervalMs: 5000, signal: ac.signal });
+    await waiting.next(); // the status, at once
+    const next = waiting.next();
+    setTimeout(() => {
+      pollsWhenFired = polls;
+      ac.abort();
+    }, 0);
+    assert.deepEqual(await next, { done: true, value: undefined });
+    assert.equal(pollsWhenFired, 1);
+  } finally {
+    fs.promises.stat = stat;
+  }
+});
+
+test('parse returns a document or throws NotQav, whatever the bytes', () => {
+  // every byte of a document with a job, in turn, replaced by each byte that matters to JSON
+  const good = Buffer.from(rows('documents.jsonl').find((r) => r.accept && /"job":\{/.test(r.text)).text);
+  for (let at = 0; at < good.length; at++)
+    for (const byte of Buffer.from('"\\{}[],:0-.e ftn\x00\xff\x80', 'latin1')) {
+      const data = Buffer.from(good);
+      data[at] = byte;
+      try {
+        parse(data);
+      } catch (e) {
+        if (!(e instanceof NotQav)) assert.fail(`${data}: ${e}`);
+      }
+    }
+});
+
+const COMMAND = path.join(ROOT, 'readers', 'js', 'qav-reader.js');
+
+test('the command: usage errors exit 2', () => {
+  const env = { PATH: process.env.PATH };
+  for (const [args, message] of [
+    [['--bogus'], 'unknown option --bogus'], [['a', 'b'], 'give one folder at most'],
+    [['--age-only', '--check-writer'], 'give --age-only or --check-writer once'],
+    [[], 'the system does not say where the data folder is'],
+    [[''], 'the system does not say where the data folder is']]) {
+    const run = spawnSync(process.execPath, [COMMAND, ...args], { env, encoding: 'utf8' });
+    assert.equal(run.status, 2, args.join(' '));
+    assert.match(run.stderr, new RegExp(`^qav-reader: ${message}`), args.join(' '));
+  }
+});
+
+test('the command: a verdict line only when the verdict changes, exit 0 on SIGTERM', async () => {
+  const { reader, publish } = folder();
+  const child = spawn(process.execPath, [COMMAND, '--check-writer', path.dirname(reader.path)]);
+  try {
+    let out = '';
+    child.stdout.setEncoding('utf8').on('data', (s) => { out += s; });
+    // a guard, not a measure: a line that never comes fails the test instead of hanging it
+    const until = async (line) => {
+      for (const end = Date.now() + 10000; !out.includes(`${line}\n`); await delay(10))
+        if (Date.now() > end) assert.fail(`no "${line}" in:\n${out}`);
+    };
+    const me = process.pid, now = tickMs();
+    await until('verdict: waiting for the plug-in');
+    for (const seq of [1, 2, 3]) {
+      publish(document(me, now + BigInt(seq), 'toll.paid', seq));
+      await until(`, running, event "toll.paid" #${seq} (+1)`);
+    }
+    publish(document(me, now + 4n, 'game.closed', 3));
+    await until('verdict: closed');
+    child.kill('SIGTERM');
+    const [status] = await once(child, 'exit');
+    assert.equal(status, 0);
+    assert.deepEqual(out.split('\n').filter((l) => l.startsWith('verdict')),
+                     ['verdict: waiting for the plug-in', 'verdict: live', 'verdict: closed']);
+  } finally {
+    child.kill();
+  }
 });
