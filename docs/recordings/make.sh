@@ -75,6 +75,19 @@ seqs = [(0, ""), (4294967294, "toll.paid"), (4294967295, "toll.paid"), (0, "play
 save("wrap", [edited(line, eventSeq=seq, lastEvent=name)
               for line, (seq, name) in zip(drive[:5] + drive[-1:], seqs)])
 
+# By hand: a restart that got the crashed host's pid, as Wine often gives it, read by a reader
+# that polls every few seconds and so missed the new session's documents before its first
+# gameplay event, the load document among them. The crashed session is given gameplay events,
+# so that eventSeq falls at the restart (0, 0, 1, 2, then 1).
+after = load("after-crash")
+pid = json.loads(after[0]["document"])["pid"]
+seq = [json.loads(line["document"])["eventSeq"] for line in after]
+cut = next(i for i, line in enumerate(after) if json.loads(line["document"])["pid"] != pid)
+first_event = next(i for i in range(cut, len(after)) if seq[i] > 0)
+crashed = [edited(line, eventSeq=i - 1, lastEvent="toll.paid") if i > 1 else line
+           for i, line in enumerate(after[:cut])]
+save("same-pid", crashed + [edited(line, pid=pid) for line in after[first_event:]])
+
 # By hand: pid, written, gameTime and eventSeq at their widest, in the largest document the
 # plug-in wrote.
 biggest = max(load("largest"), key=lambda line: len(line["document"].encode()))

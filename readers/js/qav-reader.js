@@ -531,12 +531,9 @@ export class Reader {
     this.closing = closingShape(doc) &&
                    (fresh || (rise === 0 && prev.lastEvent !== CLOSED_EVENT));
     // Two writers share the folder when another, not closed, wrote less than STALE_MS ago.
-    // A pid first seen mid-session may be a host that replaced the other (its load document
-    // missed): it shares only once the other is heard from again.
     this.#shared = false;
     for (const [pid, other] of this.#writers)
-      if (pid !== doc.pid && !other.closing && doc.written - other.written < STALE_MS &&
-          (prev !== undefined || load))
+      if (pid !== doc.pid && !other.closing && doc.written - other.written < STALE_MS)
         this.#shared = true;
     const since = fresh ? docTick : prev.since;
     this.sessionWritten = fresh ? doc.written : prev.sessionWritten;

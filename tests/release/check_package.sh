@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The package a player downloads, or the companion kit: exactly its files, its DLL the very DLL
-# the Windows tests ran against, SHA256SUMS true of what is inside, and no dead link in its
-# Markdown: every link goes to a web address, a heading or a file in the zip, and every path
-# of the source repository it names is said to be there.
+# the Windows tests ran against, every program in it linked without a timestamp, its sum in the
+# SHA256SUMS beside it, and no dead link in its Markdown: every link goes to a web address, a
+# heading or a file in the zip, and every path of the source repository it names is said to be
+# there.
 #   check_package.sh dist/QAV-VERSION-windows-x64.zip TESTED/QAV.dll
 #   check_package.sh dist/QAV-VERSION-companion-kit.zip TESTED/QAV.dll
 set -euo pipefail
@@ -18,13 +19,13 @@ source=$(cd "$(dirname "$0")/../.." && pwd)
 if [[ $zip == *companion-kit.zip ]]; then
   # the readers without their tests, every recording and scenario without the script that
   # makes them
-  expected=$( (printf '%s\n' CHANGELOG.md LICENSE QAV.dll SHA256SUMS drive.scenario hostsim.exe \
+  expected=$( (printf '%s\n' BUILDINFO.txt CHANGELOG.md LICENSE QAV.dll drive.scenario hostsim.exe \
       hostsim.md pacing.png selftest.cmd telemetry.md telemetry.schema.json
     cd "$source" && find readers docs/recordings -type f ! -path '*test*' ! -name CMakeLists.txt \
       ! -name make.sh ! -path '*__pycache__*' | sed 's|^docs/||') | LC_ALL=C sort)
 else
-  expected=$(printf '%s\n' BUILDINFO.txt CHANGELOG.md INSTALL.txt LICENSE QAV.dll SHA256SUMS \
-    telemetry.md telemetry.schema.json)
+  expected=$(printf '%s\n' BUILDINFO.txt CHANGELOG.md INSTALL.txt LICENSE QAV.dll telemetry.md \
+    telemetry.schema.json)
 fi
 listing=$(cd "$work" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 echo "in $zip: $(echo $listing)"
@@ -32,8 +33,22 @@ echo "in $zip: $(echo $listing)"
 if [ -f "$work/QAV.dll" ]; then
   cmp -s "$work/QAV.dll" "$tested" || fail "its QAV.dll is not the DLL the tests ran against"
 fi
-if [ -f "$work/SHA256SUMS" ]; then
-  (cd "$work" && sha256sum -c --strict SHA256SUMS) || fail "SHA256SUMS does not verify"
+# A link timestamp would make every build of the same source a different zip. The PE header's
+# offset is at 0x3C, its TimeDateStamp 8 bytes after the "PE\0\0" it starts with.
+for program in $(cd "$work" && find . -name '*.exe' -o -name '*.dll'); do
+  pe=$(od -An -tu4 -j 60 -N 4 "$work/$program" | tr -d ' ')
+  signature=$(od -An -tx1 -j "$pe" -N 4 "$work/$program" | tr -d ' ')
+  stamp=$(od -An -tu4 -j $((pe + 8)) -N 4 "$work/$program" | tr -d ' ')
+  echo "$program: link timestamp $stamp"
+  [ "$signature" = 50450000 ] || fail "$program: no PE header where its DOS header points"
+  [ "$stamp" = 0 ] || fail "$program: linked with a timestamp"
+done
+sums=$(dirname "$zip")/SHA256SUMS
+if [ -f "$sums" ]; then
+  (cd "$(dirname "$zip")" && sha256sum -c --strict SHA256SUMS) || fail "$sums does not verify"
+  grep -q "  $(basename "$zip")\$" "$sums" || fail "$sums has no sum of $(basename "$zip")"
+else
+  fail "no SHA256SUMS beside $zip"
 fi
 for md in $(cd "$work" && find . -name '*.md'); do
   (cd "$work/$(dirname "$md")" && SOURCE=$source perl -ne '

@@ -58,6 +58,7 @@ int main(int argc, char** argv)
         {L"FileVersion", QAV_FILE_VERSION},   {L"ProductVersion", QAV_FILE_VERSION},
         {L"ProductName", QAV_PRODUCT_NAME},   {L"FileDescription", QAV_DESCRIPTION},
         {L"OriginalFilename", "QAV.dll"},     {L"Comments", "SPDX-License-Identifier: MIT"},
+        {L"LegalCopyright", QAV_COPYRIGHT},
     };
     for (const auto& s : strings) {
         std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + s.name;
