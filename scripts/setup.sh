@@ -6,12 +6,14 @@ set -euo pipefail
 packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev
           g++-mingw-w64-x86-64-win32 wine64 wine
           nlohmann-json3-dev python3 python3-jsonschema python3-matplotlib nodejs zip unzip
-          clang-14 libclang-rt-14-dev)
+          clang-14 libclang-rt-14-dev chromium)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
+# npm, for the dashboard's test-only browser driver; some builds of nodejs bring their own
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "installing: ${missing[*]}"
