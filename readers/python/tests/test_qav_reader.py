@@ -52,11 +52,15 @@ def dead_pid():
     return child.pid
 
 
+class Blocked(Exception):
+    """Not an OSError, which the reader would take for a failed read."""
+
+
 @contextlib.contextmanager
 def deadline(seconds=10):
     """A call that would block for ever fails instead."""
     def expire(*_):
-        raise TimeoutError(f"still blocked after {seconds} s")
+        raise Blocked(f"still blocked after {seconds} s")
     previous = signal.signal(signal.SIGALRM, expire)
     signal.alarm(seconds)
     try:
@@ -309,6 +313,11 @@ class Folder(unittest.TestCase):
                  'not a QAV document: "position.z" is not a number or null'),
                 (good.replace(b'"pid":1', b'"pid":1,"pid":2'),
                  'not a QAV document: the key "pid" is given twice'),
+                (b"\xef\xbb\xbf" + good, "not a QAV document: it starts with a byte order mark"),
+                (good.replace(b'"position":{', b'"position":null,"p":{'),
+                 'not a QAV document: "position" is not an object'),
+                (good.replace(b'"speed":4.03', b'"speed":true'),
+                 'not a QAV document: "speed" is not a number or null'),
                 (good[:-1], "not a QAV document: it does not end with a line feed"),
                 (b" " * 9000 + good, "not a QAV document: larger than 8 KiB")]:
             with self.subTest(problem=problem):
@@ -353,15 +362,19 @@ class Command(unittest.TestCase):
                 self.assertTrue(err.startswith(says), err)
 
     def test_prints_what_the_output_cannot_encode_and_each_verdict_once(self):
-        # A folder name that is not UTF-8 and a text a cp1252 console cannot show, for a
-        # document that stays stale: one verdict, though its age goes on changing.
+        # A folder name that is not UTF-8 and a text a cp1252 output cannot take, in stale
+        # documents: one verdict line, though the age goes on changing and a document comes.
         top = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, top)
         folder = os.path.join(os.fsencode(top), b"\xff")
         os.mkdir(folder)
         text = "é😀\x00"
-        with open(os.path.join(folder, b"telemetry.json"), "wb") as f:
-            f.write(document(1, 0, text, 7))
+
+        def publish(event_seq):
+            with open(os.path.join(folder, b"telemetry.json.tmp"), "wb") as f:
+                f.write(document(1, 0, text, event_seq))
+            os.replace(f.name, os.path.join(folder, b"telemetry.json"))
+        publish(7)
         child = self.run_command("--age-only", folder,
                                  env=dict(os.environ, PYTHONIOENCODING="cp1252"))
         lines = []
@@ -371,6 +384,7 @@ class Command(unittest.TestCase):
                     lines.append(child.stdout.readline())
                     if not lines[-1]:
                         self.fail(b"".join(lines) + child.stderr.read())
+            publish(8)
             time.sleep(1.2)
         finally:
             child.terminate()
@@ -378,11 +392,11 @@ class Command(unittest.TestCase):
         out = (b"".join(lines) + out).decode("cp1252").splitlines()
         self.assertEqual(child.returncode, 0, err)
         self.assertEqual(out[0], f"reading {top}/\\udcff/telemetry.json")
-        quoted = out[1].split(" event ")[1].split(" #")[0]
-        self.assertEqual(json.loads(quoted), text)
-        self.assertEqual([line for line in out if line.startswith("verdict:")],
-                         [out[2]])
-        self.assertTrue(out[2].startswith("verdict: stale "), out)
+        self.assertEqual([json.loads(line.split(" event ")[1].split(" #")[0])
+                          for line in out if line.startswith("document ")], [text, text])
+        verdicts = [line for line in out if line.startswith("verdict: ")]
+        self.assertEqual(len(verdicts), 1, out)
+        self.assertTrue(verdicts[0].startswith("verdict: stale "), out)
 
 
 if __name__ == "__main__":
