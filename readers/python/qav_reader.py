@@ -27,6 +27,7 @@ _WRITERS_KEPT = 4       # pids whose sessions are remembered, for hosts sharing 
 _PID_MAX = 4194304      # the largest pid Linux hands out, where /proc does not say
 _SEQ_MOD = 2**32        # eventSeq wraps here; a rise of half of it or more is a fall
 _READ_TRIES, _READ_PAUSE = 5, 0.005  # a sharing violation or a replace passes in a few ms
+_NS_PER_MS = 1000000
 _PROC = "/proc"
 
 if WINDOWS:
@@ -165,7 +166,7 @@ def tick_ms() -> int:
     on Windows, CLOCK_MONOTONIC on POSIX."""
     if WINDOWS:
         return kernel32.GetTickCount64()
-    return time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000000
+    return time.clock_gettime_ns(time.CLOCK_MONOTONIC) // _NS_PER_MS
 
 
 def _wine_tick_ms() -> int:
@@ -173,7 +174,7 @@ def _wine_tick_ms() -> int:
     follows CLOCK_MONOTONIC_RAW, which drifts from CLOCK_MONOTONIC as the system clock is
     slewed."""
     clock = getattr(time, "CLOCK_MONOTONIC_RAW", time.CLOCK_MONOTONIC)
-    return time.clock_gettime_ns(clock) // 1000000
+    return time.clock_gettime_ns(clock) // _NS_PER_MS
 
 
 def _in_wine_prefix(folder: str) -> bool:
@@ -248,7 +249,7 @@ def writer_alive(pid: int, written: int) -> bool:
         return False
     # the start time counts from boot, suspends included; written does not count them
     suspended = (time.clock_gettime_ns(time.CLOCK_BOOTTIME) -
-                 time.clock_gettime_ns(time.CLOCK_MONOTONIC)) // 1000000
+                 time.clock_gettime_ns(time.CLOCK_MONOTONIC)) // _NS_PER_MS
     start_ms = started * 1000 // os.sysconf("SC_CLK_TCK") - suspended
     return start_ms <= written + CLOCK_SLACK_MS
 
@@ -382,9 +383,13 @@ def _load_shape(doc: Dict[str, Any]) -> bool:
 
 
 class _Writer(NamedTuple):
-    doc: Dict[str, Any]      # its last document read
+    """What the next document of a pid is set against: its last document read."""
+    event_seq: int
+    written: int
+    last_event: str
+    load: bool               # it was a load document
+    closing: bool            # it was its session's closing one
     since: int               # written of its session's first document read
-    closing: bool            # that document was its session's closing one
 
 
 def status_text(status: Status) -> str:
@@ -468,23 +473,25 @@ class Reader:
         own. A load document, written going back or eventSeq falling start a session."""
         pid, written, seq = doc["pid"], doc["written"], doc["eventSeq"]
         last = self._writers.pop(pid, None)
-        rise = 0 if last is None else (seq - last.doc["eventSeq"]) % _SEQ_MOD
-        fresh = (last is None or (_load_shape(doc) and not _load_shape(last.doc)) or
-                 written < last.doc["written"] or rise >= _SEQ_MOD // 2)
+        rise = 0 if last is None else (seq - last.event_seq) % _SEQ_MOD
+        load = _load_shape(doc)
+        fresh = (last is None or (load and not last.load) or written < last.written or
+                 rise >= _SEQ_MOD // 2)
         self.events = seq if fresh else rise
         self.new_session = fresh
         # the closing document names game.closed without counting it; a gameplay event of
         # that name raises eventSeq, and the documents after it keep naming it
         self.closing = _closing_shape(doc) and (
-            fresh or (rise == 0 and last.doc["lastEvent"] != CLOSED_EVENT))
+            fresh or (rise == 0 and last.last_event != CLOSED_EVENT))
         self.session_written = written if fresh else last.since
         # another writer, not closed, wrote less than STALE_MS ago; a pid first seen mid-session
         # may be a host that replaced it (its load document missed): they share only once the
         # other is heard from again
-        self._shared = (last is not None or _load_shape(doc)) and any(
-            not other.closing and written - other.doc["written"] < STALE_MS
+        self._shared = (last is not None or load) and any(
+            not other.closing and written - other.written < STALE_MS
             for other in self._writers.values())
-        self._writers[pid] = _Writer(doc, self.session_written, self.closing)
+        self._writers[pid] = _Writer(seq, written, doc["lastEvent"], load, self.closing,
+                                     self.session_written)
         while len(self._writers) > _WRITERS_KEPT:
             self._writers.popitem(last=False)
         self.doc = doc
@@ -560,7 +567,8 @@ stamp_of, read_file, closing_shape = _stamp_of, _read_file, _closing_shape
 def _json_escape(error: UnicodeError) -> Tuple[str, int]:
     """For characters the output cannot take: \\uXXXX per UTF-16 unit, as JSON.stringify
     writes a lone surrogate, so that a quoted text stays JSON that decodes to the original."""
-    assert isinstance(error, UnicodeEncodeError)
+    if not isinstance(error, UnicodeEncodeError):
+        raise error
     units = error.object[error.start:error.end].encode("utf-16-be", "surrogatepass")
     return "".join(f"\\u{units[i]:02x}{units[i + 1]:02x}"
                    for i in range(0, len(units), 2)), error.end
