@@ -434,8 +434,8 @@ class Reader:
         self.session_written = 0  # written of the first document read of its session
         self.documents = 0     # new documents read
         self.reads = 0         # times the file was opened
+        self._folder = folder
         self._wine = _in_wine_prefix(folder)
-        self._clock = _wine_tick_ms if self._wine else tick_ms
         self._writers: "OrderedDict[int, _Writer]" = OrderedDict()  # most recent last
         self._shared = False
         self._looked_up: Optional[tuple] = None  # (pid, since), when, whether it ran
@@ -464,6 +464,9 @@ class Reader:
         if data == self.bytes:
             return False
         self._count(parse(data))
+        if not self._wine:
+            # Wine saves a new prefix's system.reg only when its server stops
+            self._wine = _in_wine_prefix(self._folder)
         self.bytes = data
         self.documents += 1
         return True
@@ -499,6 +502,9 @@ class Reader:
     def status(self) -> Status:
         """The writer's state now, from the last document read."""
         return self._status_at(self._clock())
+
+    def _clock(self) -> int:
+        return _wine_tick_ms() if self._wine else tick_ms()
 
     def _status_at(self, now: int) -> Status:
         doc = self.doc

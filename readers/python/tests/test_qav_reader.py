@@ -213,6 +213,7 @@ class Folder(unittest.TestCase):
                 ("file", True, None, (LIVE, False)),
                 ("file", False, True, (GONE, True)),
                 ("folder", False, None, (GONE, True)),
+                ("saved late", False, None, (LIVE, False)),
                 (None, False, None, (GONE, True)),
                 (None, False, False, (LIVE, False))]:
             with self.subTest(system_reg=system_reg, link=link, check=check):
@@ -220,14 +221,17 @@ class Folder(unittest.TestCase):
                 self.addCleanup(shutil.rmtree, top)
                 folder = os.path.join(top, "drive_c", "users", "ana", "AppData", "Local", "QAV")
                 os.makedirs(folder)
-                if system_reg == "file":
-                    open(os.path.join(top, "system.reg"), "w").close()
-                elif system_reg == "folder":
-                    os.mkdir(os.path.join(top, "system.reg"))
                 if link:
                     os.symlink(folder, os.path.join(top, "QAV"))
                     folder = os.path.join(top, "QAV")
-                reader = qav_reader.Reader(folder, check)
+                if system_reg == "saved late":  # a new prefix's, once its first host ran
+                    reader = qav_reader.Reader(folder, check)
+                if system_reg in ("file", "saved late"):
+                    open(os.path.join(top, "system.reg"), "w").close()
+                elif system_reg == "folder":
+                    os.mkdir(os.path.join(top, "system.reg"))
+                if system_reg != "saved late":
+                    reader = qav_reader.Reader(folder, check)
                 with open(reader.path, "wb") as f:
                     f.write(document(dead, 5000))
                 self.assertTrue(reader.poll())
