@@ -103,8 +103,6 @@ class Folder(unittest.TestCase):
                                  f"{name}: {path}")
 
     def test_poll_raises_only_not_qav_whatever_the_bytes(self):
-        def nest(data, at, rng):
-            return data[:at] + rng.choice([b"[", b'{"a":']) * rng.choice([63, 64, 1000, 5000]) + data[at:]
         mutations = [
             lambda data, at, rng: data[:at] + bytes([rng.randrange(256)]) + data[at + 1:],
             lambda data, at, rng: data[:at] + os.urandom(rng.randrange(1, 8)) + data[at:],
@@ -113,8 +111,8 @@ class Folder(unittest.TestCase):
             lambda data, at, rng: data[:at] + rng.choice(
                 [b"\\u", b"\\ud800", b'"', b",", b"-0", b"1e999", b"NaN", b"\xef\xbb\xbf",
                  b"\xed\xa0\x80", b"\x00", b"null", b"}", b"]"]) + data[at:],
-            nest,
-        ]
+            lambda data, at, rng: data[:at] + rng.choice([b"[", b'{"a":']) * rng.choice(
+                [63, 64, 1000, 5000]) + data[at:]]
         rng = random.Random(22)
         originals = [row_bytes(row) for row in DOCUMENTS if row["accept"]]
         outcomes = set()
@@ -154,8 +152,6 @@ class Folder(unittest.TestCase):
                 ([(me,)], None, 0, (LIVE, 0, True)),
                 ([(me,)], None, 2999, (LIVE, 2999, True)),
                 ([(me,)], None, 3000, (STALE, 3000, True)),
-                ([(1,)], None, 2999, (LIVE, 2999, False)),
-                ([(1,)], None, 3000, (STALE, 3000, False)),
                 ([(me, base + 100)], None, 0, (LIVE, 0, True)),   # the clocks' slack
                 # written before this machine last started
                 ([(me, base + 101)], None, 0, (GONE, 3000, True)),
@@ -166,8 +162,6 @@ class Folder(unittest.TestCase):
                 ([(me, 1, "toll.paid", 3)], None, 0, (GONE, base - 1, True)),
                 # no process has these pids, whatever kill() says
                 ([(0,)], None, 0, (GONE, 0, True)),
-                ([(0,)], False, 0, (LIVE, 0, False)),
-                ([(2**31,)], None, 0, (GONE, 0, True)),
                 ([(2**32 - 1,)], None, 0, (GONE, 0, True)),
                 # a host in its own pid namespace writes 1: never looked up
                 ([(1,)], True, 0, (LIVE, 0, False)),
