@@ -28,7 +28,7 @@ _PID_MAX = 4194304      # the largest pid Linux hands out, where /proc does not 
 _SEQ_MOD = 2**32        # eventSeq wraps here; a rise of half of it or more is a fall
 _READ_TRIES, _READ_PAUSE = 5, 0.005  # a sharing violation or a replace passes in a few ms
 _NS_PER_MS = 1000000
-_PROC = "/proc"
+_PROC = "/proc"          # where process information is read (a test hides it, as hidepid does)
 
 if WINDOWS:
     import ctypes
