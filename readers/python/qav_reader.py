@@ -424,6 +424,12 @@ class Reader:
         if "\0" in folder:
             raise ValueError("a folder name cannot hold a NUL character")
         self.path = os.path.join(folder, "telemetry.json")
+        if not WINDOWS:
+            # the system would refuse every look at the file, and the reader wait for ever
+            most = os.pathconf("/", "PC_PATH_MAX") - 1 - (len(self.path) - len(folder))
+            if len(os.fsencode(folder)) > most:
+                raise ValueError(f"the folder path is too long ({len(os.fsencode(folder))} "
+                                 f"bytes, at most {most})")
         self.check_writer = check_writer
         self.stamp: Optional[tuple] = None  # of the last read
         self.bytes = b""       # the last new document's bytes

@@ -352,6 +352,7 @@ class Command(unittest.TestCase):
         for args, env, says in [
                 (["--bogus"], None, b"qav-reader: unknown option --bogus"),
                 (["a", "b"], None, b"qav-reader: too many arguments"),
+                (["/" + "a" * 4100], None, b"qav-reader: the folder path is too long (4101 bytes"),
                 ([], no_home, b"qav-reader: the system does not say where the data folder is")]:
             with self.subTest(args=args):
                 child = self.run_command(*args, env=env)
