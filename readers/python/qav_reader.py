@@ -9,7 +9,7 @@ import stat
 import sys
 import time
 from collections import OrderedDict
-from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Tuple
+from typing import Any, Callable, Dict, Iterator, List, NamedTuple, NoReturn, Optional, Tuple
 
 __version__ = "1.0.0"
 
@@ -589,7 +589,7 @@ def _json_escape(error: UnicodeError) -> Tuple[str, int]:
 _USAGE = "usage: qav-reader [--age-only | --check-writer] [DIR]"
 
 
-def _usage_error(message: str) -> None:
+def _usage_error(message: str) -> NoReturn:
     print(f"qav-reader: {message}\n{_USAGE}", file=sys.stderr)
     sys.exit(2)
 
@@ -608,9 +608,8 @@ def main(argv: Optional[List[str]] = None) -> None:
             folders.append(arg)
     if len(folders) > 1:
         _usage_error("too many arguments")
-    directory = find_dir(folders[0] if folders else None)
     try:
-        reader = Reader(directory, check_writer)
+        reader = Reader(folders[0] if folders else None, check_writer)
     except ValueError as bad:
         _usage_error(str(bad))
     codecs.register_error("qav_reader.json", _json_escape)
