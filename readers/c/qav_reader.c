@@ -174,8 +174,9 @@ static uint64_t prefix_tick_ms(void)
 #endif
 }
 
-/* A folder below a "drive_c" beside a regular file "system.reg" belongs to a Wine prefix,
-   whose host's pid and clock are Wine's, not this system's. */
+/* A folder below a "drive_c" beside a regular file "system.reg" or a folder "dosdevices"
+   belongs to a Wine prefix, whose host's pid and clock are Wine's, not this system's. Wine
+   makes dosdevices with the prefix, but saves system.reg only later. */
 static int in_wine_prefix(const char *dir)
 {
     char path[4096 + sizeof "system.reg"]; /* room to name system.reg in place of drive_c */
@@ -193,6 +194,8 @@ static int in_wine_prefix(const char *dir)
         if (end - path < 8 || strncmp(end - 8, "/drive_c", 8) != 0) continue;
         strcpy(end - 7, "system.reg");
         if (stat(path, &s) == 0 && S_ISREG(s.st_mode)) return 1;
+        strcpy(end - 7, "dosdevices"); /* as long as system.reg */
+        if (stat(path, &s) == 0 && S_ISDIR(s.st_mode)) return 1;
         end[-8] = '\0'; /* cut back to the prefix; go on above it */
         end -= 8;
     }

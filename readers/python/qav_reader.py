@@ -74,7 +74,8 @@ class NotQav(Exception):
 class Status(NamedTuple):
     """What the folder says about its writer; status_text() renders it."""
     kind: str                # WAITING, LIVE, STALE, CLOSED or GONE
-    age_ms: Optional[int]    # of the last document on the writer's clock; None while waiting
+    age_ms: Optional[int]    # of the last document on the writer's clock; None while waiting,
+                             # and for a document stamped before this machine last started
     writer_checked: bool     # whether the writer's process was looked up, not only its age
     shared: bool             # another writer wrote into the folder within STALE_MS
 
@@ -178,7 +179,8 @@ def _wine_tick_ms() -> int:
 
 
 def _in_wine_prefix(folder: str) -> bool:
-    """Whether folder lies in a Wine prefix (below a drive_c beside the prefix's system.reg):
+    """Whether folder lies in a Wine prefix (below a drive_c beside the prefix's system.reg,
+    or its dosdevices, which Wine makes with the prefix while it saves system.reg only later):
     its writer's pid and clock are then Wine's, not this system's."""
     if WINDOWS:
         return False
@@ -186,7 +188,8 @@ def _in_wine_prefix(folder: str) -> bool:
     while True:
         parent = os.path.dirname(path)
         if (os.path.basename(path) == "drive_c" and
-                os.path.isfile(os.path.join(parent, "system.reg"))):
+                (os.path.isfile(os.path.join(parent, "system.reg")) or
+                 os.path.isdir(os.path.join(parent, "dosdevices")))):
             return True
         if parent == path:
             return False
@@ -398,7 +401,8 @@ def status_text(status: Status) -> str:
     text = {WAITING: "waiting for the plug-in", LIVE: "live", CLOSED: "closed",
             GONE: "host gone without a closing document"}.get(status.kind)
     if text is None:
-        text = f"stale {status.age_ms // 1000} s"
+        # a document stamped before this machine last started has no age to tell
+        text = "stale" if status.age_ms is None else f"stale {status.age_ms // 1000} s"
     if status.kind != WAITING and not status.writer_checked:
         text += " (writer not checked)"
     if status.shared:
@@ -493,10 +497,8 @@ class Reader:
         self.closing = _closing_shape(doc) and (
             fresh or (rise == 0 and last.last_event != CLOSED_EVENT))
         self.session_written = written if fresh else last.since
-        # another writer, not closed, wrote less than STALE_MS ago; a pid first seen mid-session
-        # may be a host that replaced it (its load document missed): they share only once the
-        # other is heard from again
-        self._shared = (last is not None or load) and any(
+        # another writer, not closed, wrote less than STALE_MS ago
+        self._shared = any(
             not other.closing and written - other.written < STALE_MS
             for other in self._writers.values())
         self._writers[pid] = _Writer(seq, written, doc["lastEvent"], load, self.closing,
@@ -523,7 +525,7 @@ class Reader:
         # a tick from the future was taken before this machine last started: its age is not
         # known, only that it is stale
         before_start = written > now + CLOCK_SLACK_MS
-        age = STALE_MS if before_start else max(now - written, 0)
+        age = None if before_start else max(now - written, 0)
         if self.closing:
             kind = CLOSED
         else:
@@ -537,7 +539,7 @@ class Reader:
             elif not runs and checked:
                 kind = GONE
             else:
-                kind = LIVE if age < STALE_MS else STALE
+                kind = STALE if age is None or age >= STALE_MS else LIVE
         return Status(kind, age, checked, self._shared)
 
     def _writer_runs(self, pid: int, now: int) -> bool:

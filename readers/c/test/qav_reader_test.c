@@ -327,6 +327,7 @@ static void wine_table(void)
         {"file", "pfx/notdrive_c/QAV", 0},
         {"dir", "pfx/drive_c/users/u/AppData/Local/QAV", 0},
         {"none", "pfx/drive_c/users/u/AppData/Local/QAV", 0},
+        {"dosdevices", "pfx/drive_c/users/u/AppData/Local/QAV", 1}, /* a prefix not saved yet */
     };
     char cwd[1024], base[64], command[512];
     snprintf(base, sizeof base, "/tmp/qav_reader_test.%d.wine", (int)getpid());
@@ -338,6 +339,8 @@ static void wine_table(void)
         snprintf(command, sizeof command, "%s/pfx/system.reg", base);
         if (strcmp(rows[i].reg, "file") == 0) fclose(fopen(command, "w"));
         if (strcmp(rows[i].reg, "dir") == 0) mkdir(command, 0700);
+        snprintf(command, sizeof command, "%s/pfx/dosdevices", base);
+        if (strcmp(rows[i].reg, "dosdevices") == 0) mkdir(command, 0700);
         CHECK(chdir(base) == 0, "%s", base);
         qav_reader_init(&r, rows[i].folder);
         CHECK(r.wine == rows[i].wine, "wine row %lu: %s", (unsigned long)i, rows[i].folder);

@@ -154,8 +154,8 @@ class Folder(unittest.TestCase):
                 ([(me,)], None, 3000, (STALE, 3000, True)),
                 ([(me, base + 100)], None, 0, (LIVE, 0, True)),   # the clocks' slack
                 # written before this machine last started
-                ([(me, base + 101)], None, 0, (GONE, 3000, True)),
-                ([(me, base + 101)], False, 0, (STALE, 3000, False)),
+                ([(me, base + 101)], None, 0, (GONE, None, True)),
+                ([(me, base + 101)], False, 0, (STALE, None, False)),
                 ([(dead,)], None, 0, (GONE, 0, True)),
                 ([(dead,)], False, 0, (LIVE, 0, False)),
                 # this process took the pid of a writer that wrote before it started
@@ -207,6 +207,7 @@ class Folder(unittest.TestCase):
                 ("file", True, None, (LIVE, False)),
                 ("file", False, True, (GONE, True)),
                 ("folder", False, None, (GONE, True)),
+                ("dosdevices", False, None, (LIVE, False)),  # a prefix Wine has not saved yet
                 ("saved late", False, None, (LIVE, False)),
                 (None, False, None, (GONE, True)),
                 (None, False, False, (LIVE, False))]:
@@ -224,6 +225,8 @@ class Folder(unittest.TestCase):
                     open(os.path.join(top, "system.reg"), "w").close()
                 elif system_reg == "folder":
                     os.mkdir(os.path.join(top, "system.reg"))
+                elif system_reg == "dosdevices":
+                    os.mkdir(os.path.join(top, "dosdevices"))
                 if system_reg != "saved late":
                     reader = qav_reader.Reader(folder, check)
                 with open(reader.path, "wb") as f:
