@@ -821,9 +821,11 @@ static qav_status status_at(const qav_reader *r, uint64_t now, int runs)
     s.writer_checked = checks_writer(r);
     s.shared = r->shared;
     int alive = !s.writer_checked || (runs && !ahead);
+    /* a writer that cannot be looked at is taken as gone once it stopped writing */
+    int quiet = !s.writer_checked && (ahead || s.age_ms >= QAV_STALE_MS);
     /* a closing document that also wrote a waiting event counted it: once its writer is gone,
-       or cannot be looked at, its shape is enough */
-    if (r->closing || ((!alive || !s.writer_checked) && closing_shape(d))) s.kind = QAV_CLOSED;
+       its shape is enough */
+    if (r->closing || ((!alive || quiet) && closing_shape(d))) s.kind = QAV_CLOSED;
     else if (!alive) s.kind = QAV_GONE;
     else if (!ahead && s.age_ms < QAV_STALE_MS) s.kind = QAV_LIVE;
     else s.kind = QAV_STALE;

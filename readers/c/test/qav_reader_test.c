@@ -276,7 +276,9 @@ static void status_table(void)
         {1, QAV_CHECK_WRITER, 0, 0, 0, 10, QAV_LIVE, 10, 0},   /* a host in its own pid namespace */
         {42, QAV_CHECK_AUTO, 0, 1, 1, 10, QAV_LIVE, 10, 1},    /* an event named game.closed */
         {42, QAV_CHECK_AUTO, 0, 1, 0, 10, QAV_CLOSED, 10, 1},  /* ... or a closing one that counted one */
-        {42, QAV_CHECK_AUTO, 1, 1, 0, 10, QAV_CLOSED, 10, 0},
+        /* its writer unseen, that shape is closed once nothing followed it for the stale age */
+        {42, QAV_CHECK_AUTO, 1, 1, 0, 2999, QAV_LIVE, 2999, 0},
+        {42, QAV_CHECK_AUTO, 1, 1, 0, 3000, QAV_CLOSED, 3000, 0},
     };
     char text[QAV_MAX_DOCUMENT];
     for (size_t i = 0; i < COUNT(rows); i++) {
