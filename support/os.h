@@ -57,6 +57,14 @@ FileStamp os_file_stamp(const std::string& path);
 
 std::FILE* os_open_write(const std::string& path);
 
+// Creates `path` as a new, empty file for writing, and only that: when anything is at the
+// path (a file, a link, even a dangling one, a FIFO, a folder) it fails with errno EEXIST, so
+// it never writes through a link nor waits on a FIFO. Null with errno set otherwise too.
+std::FILE* os_create_new(const std::string& path);
+
+// The system's words for errno ("No space left on device"), or `otherwise` when it is 0.
+std::string os_error_text(const char* otherwise = "the system gave no reason");
+
 // What a path names, and which file that is: two paths name one file when both exist with
 // the same volume and index (a link or another spelling of the path included).
 struct FileIdentity {
@@ -66,10 +74,13 @@ struct FileIdentity {
 FileIdentity os_file_identity(const std::string& path);
 
 // Where the plug-in keeps its document for this user, by the plug-in's own rule: its folder
-// in the data folder, and telemetry.json.tmp and telemetry.json in it. All "" when the system
-// cannot say.
+// in the data folder, and telemetry.json.tmp and telemetry.json in it. All "" when they cannot
+// be had, and then `problem` says why: the system does not tell the data folder, or its path is
+// too long. Natively the paths may be as long as the system's own limit, longer than the
+// plug-in's (PLATFORM_PATH_MAX): a watch or a replay needs no plug-in.
 struct TelemetryPaths {
     std::string folder, temp, final;
+    std::string problem;
 };
 TelemetryPaths os_telemetry_paths();
 
@@ -97,6 +108,11 @@ void os_thread_join(OsThread* thread);
 // The clock the plug-in stamps `written` with, in milliseconds: GetTickCount64 on Windows,
 // CLOCK_MONOTONIC_COARSE natively. A document's age is this minus its `written`.
 uint64_t os_tick_ms();
+// The same clock read to the millisecond, for judging another writer's stamps: natively
+// CLOCK_MONOTONIC, which the coarse reading trails by up to a few milliseconds, so a writer
+// that stamps with it (as the reader's guide suggests) never seems to write from the future;
+// GetTickCount64 on Windows, which has no finer reading.
+uint64_t os_tick_fine_ms();
 
 // Whether a process with this id runs now (a document's `pid`, for one that never closed).
 bool os_process_alive(uint32_t pid);
@@ -118,14 +134,24 @@ bool os_process_started_ms(uint32_t pid, uint64_t* tick);
 void os_create_directory(const std::string& path);
 
 // Moves `from` over `to` in one rename, replacing it, as the plug-in publishes a document.
+// False, with errno set, when it could not.
 bool os_replace(const std::string& from, const std::string& to);
 
-// Removes a file; false when it could not.
+// Removes a file (a link itself, not what it points to, but see below); false, with errno set,
+// when it could not.
 bool os_remove(const std::string& path);
 
-// Calls `handler` on every Ctrl+C instead of ending the process. It runs in a signal handler
-// or on a thread of the system's: it may only set flags and call os_exit_now.
-void os_on_interrupt(void (*handler)());
+// Whether removing a name may remove the file a link there points to instead: under Wine,
+// whose file calls cannot tell a Unix link from its file, and delete what it resolves to. A
+// caller that did not make what is at a name then leaves it alone.
+bool os_remove_follows_links();
+
+// Calls `handler` on every Ctrl+C, and on every request to end from outside (natively SIGTERM
+// and SIGHUP, the terminal closing; on Windows Ctrl+Break and the console closing), instead of
+// ending the process; `what` names it ("Ctrl+C", "SIGTERM"). It runs in a signal handler or on
+// a thread of the system's: it may only set flags and call os_exit_now. A closing console on
+// Windows gives the process a few seconds more before the system ends it.
+void os_on_interrupt(void (*handler)(const char* what));
 
 // Ends the process at once, as a crash does: nothing is unloaded, nothing is flushed.
 void os_exit_now(int status);

@@ -1,7 +1,6 @@
 // support/os.h on POSIX, for the native build against libQAV.so.
 #include "support/os.h"
 
-#include "platform/data_paths.h"
 #include "platform/posix_io.h"
 
 #include <dlfcn.h>
@@ -12,7 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -72,6 +73,23 @@ FileStamp os_file_stamp(const std::string& path)
 
 std::FILE* os_open_write(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
+std::FILE* os_create_new(const std::string& path)
+{
+    // O_EXCL refuses whatever exists, through a link or not; O_NOFOLLOW and O_NONBLOCK guard
+    // against a link and a FIFO once more, as the plug-in's own create does.
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                  0666);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
+std::string os_error_text(const char* otherwise)
+{
+    return errno != 0 ? std::strerror(errno) : otherwise;
+}
+
 FileIdentity os_file_identity(const std::string& path)
 {
     struct stat st;
@@ -87,16 +105,32 @@ FileIdentity os_file_identity(const std::string& path)
 
 TelemetryPaths os_telemetry_paths()
 {
-    path_char appdata[PLATFORM_PATH_MAX];
-    DataPaths paths;
-    char folder[PLATFORM_PATH_MAX * 4], temp[sizeof folder], final[sizeof folder];
-    if (!posix_local_appdata(appdata) || !data_paths(appdata, &paths) ||
-        !posix_native_path(paths.folder, folder, sizeof folder) ||
-        !posix_native_path(paths.temp, temp, sizeof temp) ||
-        !posix_native_path(paths.final, final, sizeof final)) {
-        return TelemetryPaths{};
+    // The plug-in's rule (posix_local_appdata and data_paths), without its Windows limit: a
+    // data home may be as long as the system lets a path be.
+    TelemetryPaths paths;
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    std::string appdata;
+    if (xdg != nullptr && xdg[0] == '/') {
+        appdata = xdg;
+    } else if (home != nullptr && home[0] != 0) {
+        appdata = std::string(home) + "/.local/share";
+    } else {
+        paths.problem = "the system does not tell the local application-data folder: neither "
+                        "XDG_DATA_HOME nor HOME is set";
+        return paths;
     }
-    return TelemetryPaths{folder, temp, final};
+    std::string folder = appdata + "/QAV";
+    if (folder.size() + sizeof "/telemetry.json.tmp" > PATH_MAX) {
+        paths.problem = "the data folder's path is too long: " + std::to_string(appdata.size()) +
+                        " bytes, and hostsim takes up to " +
+                        std::to_string(PATH_MAX - sizeof "/QAV/telemetry.json.tmp");
+        return paths;
+    }
+    paths.folder = folder;
+    paths.temp = folder + "/telemetry.json.tmp";
+    paths.final = folder + "/telemetry.json";
+    return paths;
 }
 
 std::string os_default_plugin()
@@ -142,6 +176,13 @@ void os_thread_join(OsThread* t)
 
 uint64_t os_tick_ms() { return posix_tick_ms(); }
 
+uint64_t os_tick_fine_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u;
+}
+
 bool os_process_alive(uint32_t pid)
 {
     // Signal 0 only asks; EPERM means the process runs under another user.
@@ -157,7 +198,9 @@ std::string os_folder_problem(const std::string& file)
     struct stat st;
     if (stat(folder.c_str(), &st) != 0) return "the folder " + folder + " is missing";
     if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
-    if (access(folder.c_str(), W_OK | X_OK) != 0) return "the folder " + folder + " cannot be written";
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "the folder " + folder + " cannot be written: " + std::strerror(errno);
+    }
     return "";
 }
 
@@ -195,19 +238,30 @@ bool os_replace(const std::string& from, const std::string& to)
 }
 
 bool os_remove(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool os_remove_follows_links() { return false; }
 
-static void (*g_interrupt)() = nullptr;
+static void (*g_interrupt)(const char*) = nullptr;
 
-static void on_signal(int) { g_interrupt(); }
+static const struct {
+    int number;
+    const char* name;
+} INTERRUPTS[] = {{SIGINT, "Ctrl+C"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
 
-void os_on_interrupt(void (*handler)())
+static void on_signal(int number)
+{
+    for (const auto& s : INTERRUPTS) {
+        if (s.number == number) g_interrupt(s.name);
+    }
+}
+
+void os_on_interrupt(void (*handler)(const char*))
 {
     g_interrupt = handler;
     struct sigaction action = {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    for (const auto& s : INTERRUPTS) sigaction(s.number, &action, nullptr);
 }
 
 void os_exit_now(int status) { _exit(status); }

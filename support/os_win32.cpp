@@ -9,6 +9,11 @@
 #include <shellapi.h>
 #include <timeapi.h>
 
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
+#include <string.h>
+
 std::wstring os_wide(const std::string& s)
 {
     int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), NULL, 0);
@@ -112,6 +117,48 @@ FileStamp os_file_stamp(const std::string& path)
 
 std::FILE* os_open_write(const std::string& path) { return _wfopen(os_wide(path).c_str(), L"wb"); }
 
+// The errno a failed Win32 file call means, so that one text names it on both systems.
+static int errno_of(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    default: return EIO;
+    }
+}
+
+std::FILE* os_create_new(const std::string& path)
+{
+    // CREATE_NEW fails on any name that exists, a link included; the reparse-point flag keeps
+    // the open from following one even so.
+    HANDLE h = CreateFileW(os_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_of(GetLastError());
+        return nullptr;
+    }
+    int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) _close(fd);
+    return file;
+}
+
+std::string os_error_text(const char* otherwise)
+{
+    return errno != 0 ? strerror(errno) : otherwise;
+}
+
 FileIdentity os_file_identity(const std::string& path)
 {
     // No access asked, every sharing mode given: this open disturbs no writer. Backup
@@ -140,8 +187,17 @@ TelemetryPaths os_telemetry_paths()
 {
     path_char appdata[PLATFORM_PATH_MAX];
     DataPaths paths;
-    if (!platform_local_appdata(appdata) || !data_paths(appdata, &paths)) return TelemetryPaths{};
-    return TelemetryPaths{narrow(paths.folder), narrow(paths.temp), narrow(paths.final)};
+    TelemetryPaths out;
+    if (!platform_local_appdata(appdata)) {
+        out.problem = "the system does not tell the local application-data folder";
+    } else if (!data_paths(appdata, &paths)) {
+        out.problem = "the data folder's path is too long: " + narrow(appdata) + " leaves no room "
+                      "for QAV\\telemetry.json.tmp within the Windows limit of " +
+                      std::to_string(PLATFORM_PATH_MAX - 1) + " characters";
+    } else {
+        out = TelemetryPaths{narrow(paths.folder), narrow(paths.temp), narrow(paths.final), ""};
+    }
+    return out;
 }
 
 std::string os_default_plugin()
@@ -205,6 +261,7 @@ void os_thread_join(OsThread* t)
 }
 
 uint64_t os_tick_ms() { return platform_tick_ms(); }
+uint64_t os_tick_fine_ms() { return platform_tick_ms(); }
 
 bool os_process_alive(uint32_t pid)
 {
@@ -258,21 +315,44 @@ void os_create_directory(const std::string& path) { platform_create_directory(os
 
 bool os_replace(const std::string& from, const std::string& to)
 {
-    return platform_replace(os_wide(from).c_str(), os_wide(to).c_str());
+    if (platform_replace(os_wide(from).c_str(), os_wide(to).c_str())) return true;
+    errno = errno_of(GetLastError());
+    return false;
 }
 
-bool os_remove(const std::string& path) { return DeleteFileW(os_wide(path).c_str()) != 0; }
+bool os_remove(const std::string& path)
+{
+    if (DeleteFileW(os_wide(path).c_str())) return true;
+    errno = errno_of(GetLastError());
+    return false;
+}
 
-static void (*g_interrupt)() = nullptr;
+bool os_remove_follows_links()
+{
+    // Windows deletes a link itself; Wine resolves a Unix link first and deletes its file.
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
+static void (*g_interrupt)(const char*) = nullptr;
 
 static BOOL WINAPI on_console_event(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    g_interrupt();
-    return TRUE;
+    switch (event) {
+    case CTRL_C_EVENT: g_interrupt("Ctrl+C"); return TRUE;
+    case CTRL_BREAK_EVENT: g_interrupt("Ctrl+Break"); return TRUE;
+    case CTRL_CLOSE_EVENT:
+        // The system ends the process when this returns, or some five seconds after the
+        // console closed: the main thread has until then to shut the plug-in down, and its
+        // return from main ends the process sooner.
+        g_interrupt("the console closing");
+        Sleep(4500);
+        return TRUE;
+    default: return FALSE;
+    }
 }
 
-void os_on_interrupt(void (*handler)())
+void os_on_interrupt(void (*handler)(const char*))
 {
     g_interrupt = handler;
     SetConsoleCtrlHandler(on_console_event, TRUE);

@@ -18,6 +18,9 @@
 #     drives whose result must say what happened: a closing document that also carries a
 #     waiting event, a folder that cannot take the file, a file left over from an earlier
 #     session, and two hosts writing into one folder.
+#   hostsim_run.sh publish RECORDING WORK -- HOSTSIM...
+#     replays RECORDING with a link, a FIFO or a folder at telemetry.json.tmp: none is written
+#     through or waited on, and the file a link points to is left as it was.
 #   hostsim_run.sh gone SCENARIO WORK -- HOSTSIM...   (Windows)
 #     plays SCENARIO, which crashes; once the wineserver has ended, Wine numbers processes
 #     afresh and the watch started next usually gets the crashed host's pid. The watch must
@@ -39,7 +42,7 @@ shift
 case $mode in
   play) scenario=$1 expected=$2 work=$3; shift 3 ;;
   refuse) scenario=$1 lines=$2 work=$3; shift 3 ;;
-  replay | plot | files | gone) scenario=$1 work=$2; shift 2 ;;
+  replay | plot | files | gone | publish) scenario=$1 work=$2; shift 2 ;;
   interrupt | verdicts) scenario="" work=$1; shift ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
@@ -56,11 +59,36 @@ mkdir -p "$work/data"
 cd "$work"
 export XDG_DATA_HOME=$work/data
 
-# Ctrl+C, as a terminal sends it, to a hostsim started in the background here.
+# Ctrl+C, as a terminal sends it, to a hostsim started in the background here; returns its
+# exit status.
 interrupt() {
   sleep "$2"
   kill -INT "$1"
   wait "$1"
+}
+
+# Runs a watch that must end by itself within 15 s with exit status WANT and the verdict
+# TEXT; one that does not is stopped and fails the test, never left running.
+ends_by_itself() {
+  local want=$1 text=$2 pid got=0
+  shift 2
+  "$@" >watch.txt 2>&1 &
+  pid=$!
+  for _ in $(seq 150); do
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 $pid 2>/dev/null; then
+    kill -INT $pid
+    wait $pid || true
+    cat watch.txt
+    echo "the watch did not end by itself"
+    exit 1
+  fi
+  wait $pid || got=$?
+  cat watch.txt
+  [ $got -eq "$want" ] || { echo "the watch exited with $got, not $want"; exit 1; }
+  grep -q "^verdict: $text" watch.txt || { echo "the watch's verdict is not: $text"; exit 1; }
 }
 
 status=0
@@ -72,10 +100,7 @@ case $mode in
     # shellcheck disable=SC2086 # EXPECTED is the judge's arguments
     "${check[@]}" record.jsonl $expected
     if [[ $expected == *crash* && $(uname) == Linux && $1 != *wine* ]]; then
-      "$1" --watch >watch.txt 2>&1 &
-      interrupt $! 1 || true
-      cat watch.txt
-      grep -q "^verdict: host gone without a closing document" watch.txt
+      ends_by_itself 3 "host gone without a closing document" "$1" --watch
     fi
     ;;
   refuse)
@@ -121,8 +146,18 @@ case $mode in
       "cleared|:|closing.scenario|0|host      job: cleared"
       "no folder|touch home; export XDG_DATA_HOME=\$PWD/home|crash.scenario|3|the folder $work/home/QAV is missing"
       "a file|mkdir -p data; touch data/QAV|crash.scenario|3|$work/data/QAV is not a folder"
-      "left over|mkdir -p data/QAV/telemetry.json.tmp; echo '$old' >data/QAV/telemetry.json|crash.scenario|3|still holds one from before this run's load"
+      "temp a directory|mkdir -p data/QAV/telemetry.json.tmp; echo '$old' >data/QAV/telemetry.json|crash.scenario|3|no document of this run was read: telemetry.json.tmp is a directory"
+      "home of 3.9 KB|export XDG_DATA_HOME=\$PWD/\$(long 3900)|crash.scenario|2|its data folder's path is too long for it"
+      "home of 4.1 KB|export XDG_DATA_HOME=\$PWD/\$(long 4100)|crash.scenario|2|the data folder's path is too long: "
     )
+    # A relative path of N bytes: folders of 200 bytes, as no single name may exceed 255.
+    long() {
+      local path="" part
+      part=$(printf 'd%.0s' $(seq 199))
+      while [ $((${#path} + 200)) -le "$1" ]; do path+=$part/; done
+      path+=$(printf 'e%.0s' $(seq $(($1 - ${#path}))))
+      echo "$path"
+    }
     for row in "${cases[@]}"; do
       IFS='|' read -r name setup file want says <<<"$row"
       rm -rf data home && mkdir data
@@ -135,6 +170,32 @@ case $mode in
       fi
       echo "$name: exit $status, says: $says"
     done
+    # A data home hostsim takes though the plug-in does not: a replay publishes there.
+    home=$PWD/$(long 3900)
+    mkdir -p "$home"
+    "$@" --record record.jsonl closing.scenario >/dev/null
+    XDG_DATA_HOME=$home "$1" --replay record.jsonl --speed 100 >out.txt 2>&1 ||
+      { cat out.txt; echo "a replay into a 3.9 KB data home failed"; exit 1; }
+    [ -s "$home/QAV/telemetry.json" ] || { echo "a replay into a 3.9 KB data home wrote nothing"; exit 1; }
+    echo "home of 3.9 KB: a replay publishes there"
+
+    # A full disk: a small tmpfs in a mount namespace of its own (unshare -rm lets any user
+    # make one, and it goes with the process), filled before the plug-in loads.
+    if unshare -rm true 2>/dev/null; then
+      mkdir -p full
+      status=0
+      unshare -rm bash -c 'mount -t tmpfs -o size=64k tmpfs full && mkdir full/QAV &&
+        { head -c 1M /dev/zero >full/QAV/filler 2>/dev/null; XDG_DATA_HOME=$PWD/full exec "$@"; }' \
+        - "$@" closing.scenario >out.txt 2>&1 || status=$?
+      for says in "writes not replaced:   0" "writes failed:         " "No space left on device"; do
+        grep -qF "$says" out.txt || { cat out.txt; echo "full disk: the output must say: $says"; exit 1; }
+      done
+      [ $status -eq 3 ] || { cat out.txt; echo "full disk: exit $status, not 3"; exit 1; }
+      echo "full disk: exit 3, the write named as failed for want of space, no rename blamed"
+    else
+      echo "full disk: skipped, this machine lets no user make a mount namespace (unshare -rm)"
+    fi
+
     rm -rf data && mkdir data
     status=0
     "$@" long.scenario >one.txt 2>&1 & first=$!
@@ -219,15 +280,37 @@ CASES
     expect 1 "is the data folder" "$hostsim" --replay keep.jsonl --to "$PWD/data/../data/QAV"
     [ "$(md5sum <data/QAV/telemetry.json)" = "$live" ] || fail "a refused replay changed telemetry.json"
 
+    if unshare -rm true 2>/dev/null; then
+      mkdir -p full
+      status=0
+      unshare -rm bash -c 'mount -t tmpfs -o size=64k tmpfs full &&
+        { head -c 1M /dev/zero >full/filler 2>/dev/null; s=0; "$@" || s=$?; ls -A full >full.txt; exit $s; }' \
+        - "$hostsim" --replay keep.jsonl --to full --speed 100 >out.txt 2>&1 || status=$?
+      cat out.txt
+      [ $status -eq 2 ] || fail "a replay to a full disk exited with $status, not 2"
+      grep -q "No space left on device" out.txt || fail "a replay to a full disk did not say why"
+      [ "$(cat full.txt)" = filler ] || fail "a replay to a full disk left $(cat full.txt)"
+    else
+      echo "a replay to a full disk: skipped, this machine lets no user make a mount namespace"
+    fi
+
+    # --restamp runs no two sessions into one: sessions that each begin with their load
+    # document are kept apart, and a recording where one does not is refused.
+    recordings=$(dirname "$0")/../../docs/recordings
+    expect 0 "replayed" "$hostsim" --replay "$recordings/after-crash.jsonl" --to to --restamp --speed 100
+    expect 1 "without its load document" "$hostsim" --replay "$recordings/two-hosts.jsonl" --to to --restamp
+
     # --restamp: each document the replay's own, written now, and byte for byte the recorded
     # one otherwise; a watch beside it says live. --speed 0.5 takes twice the recorded time.
     "$hostsim" --watch --follow >watch.txt 2>&1 & # past the earlier drive's closing document
     watcher=$!
     "$hostsim" --replay keep.jsonl --restamp >/dev/null &
     replayer=$!
-    interrupt $watcher 2 || true
+    status=0
+    interrupt $watcher 2 || status=$?
     wait $replayer
     grep "^verdict:" watch.txt
+    [ $status -eq 0 ] || fail "the watch beside a restamped replay exited with $status"
     grep -q "^verdict: live" watch.txt || fail "a watch beside a restamped replay did not say live"
     rm data/QAV/telemetry.json
     "$hostsim" --watch --follow --record seen.jsonl >/dev/null 2>&1 &
@@ -236,7 +319,10 @@ CASES
     "$hostsim" --replay keep.jsonl --restamp --speed 0.5 >/dev/null &
     replayer=$!
     wait $replayer
-    interrupt $watcher 0.5 || true
+    # SCENARIO ends in a crash: once the replay has ended, its writer is gone.
+    status=0
+    interrupt $watcher 0.5 || status=$?
+    [ $status -eq 3 ] || fail "the watch of a restamped crash exited with $status, not 3"
     documents() { sed -E 's/.*"document"://; s/\\"pid\\":[0-9]+,\\"written\\":[0-9]+/PID/' "$1"; }
     cmp <(documents keep.jsonl) <(documents seen.jsonl) ||
       fail "restamped documents differ beyond pid and written"
@@ -248,27 +334,63 @@ CASES
       fail "--speed 0.5 did not take twice the time"
     echo "refusals, replacements and replays as they should be"
     ;;
+  publish)
+    # Whatever is at telemetry.json.tmp, a replay never writes through it nor waits on it,
+    # into --to DIR and (natively) into the data folder alike; one that cannot publish says
+    # why and leaves no temporary file of its own behind.
+    fail() { echo "FAIL: $*"; exit 1; }
+    echo "not QAV's" >victim
+    folders=(to)
+    [[ $1 == *wine* ]] || folders+=(data/QAV)
+    while IFS='|' read -r put want text; do
+      for dir in "${folders[@]}"; do
+        rm -rf to data && mkdir -p to data/QAV
+        case $put in
+          link) ln -s "$PWD/victim" $dir/telemetry.json.tmp ;;
+          fifo) mkfifo $dir/telemetry.json.tmp ;;
+          directory) mkdir $dir/telemetry.json.tmp ;;
+        esac
+        to=()
+        [ $dir = data/QAV ] || to=(--to to)
+        got=0
+        timeout 60 "$@" --replay test.scenario "${to[@]}" --speed 100 >out.txt 2>&1 || got=$?
+        sed 's/^/    /' out.txt
+        [ $got -eq "$want" ] || fail "$put in $dir: exit $got, not $want"
+        grep -qF -- "$text" out.txt || fail "$put in $dir: the replay did not say: $text"
+        [ "$(cat victim)" = "not QAV's" ] || fail "$put in $dir: the replay wrote through the link or removed its file"
+        [ "$(find $dir -name '*.tmp' ! -name telemetry.json.tmp)" = "" ] ||
+          fail "$put in $dir: a temporary file stayed behind"
+        [ "$want" -ne 0 ] || [ -s $dir/telemetry.json ] || fail "$put in $dir: nothing was published"
+        echo "$put in $dir: exit $got, says: $text"
+      done
+    done <<'CASES'
+nothing|0|replayed
+link|0|replayed
+fifo|0|replayed
+directory|2|telemetry.json.tmp: it is a directory
+CASES
+    ;;
   gone)
     "$@" test.scenario >output.txt 2>&1 || { cat output.txt; echo "hostsim failed"; exit 1; }
     WINEPREFIX=${WINEPREFIX:-$(dirname "$1")/../build/windows/wineprefix} wineserver -w
-    "$@" --watch >watch.txt 2>&1 &
-    watcher=$!
-    for _ in $(seq 150); do
-      kill -0 $watcher 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -INT $watcher 2>/dev/null || true
-    wait $watcher || true
-    cat watch.txt
-    grep -q "^verdict: host gone without a closing document" watch.txt
+    ends_by_itself 3 "host gone without a closing document" "$@" --watch
     ! grep -q "watch .*stale" watch.txt || { echo "the watch took the dead host's pid for its writer"; exit 1; }
     ;;
   interrupt)
-    "$@" --record record.jsonl >output.txt 2>&1 &
-    interrupt $! 2 || status=$?
-    cat output.txt
-    [ $status -eq 0 ] || { echo "hostsim exited with $status"; exit 1; }
-    grep -q "stopped: *by Ctrl+C" output.txt
-    "${check[@]}" record.jsonl any
+    # Ctrl+C, a kill's SIGTERM and a closing terminal's SIGHUP: each a shutdown in good order,
+    # the closing document recorded, exit 0.
+    for signal in INT:Ctrl+C TERM:SIGTERM HUP:SIGHUP; do
+      rm -f record.jsonl
+      status=0
+      "$@" --record record.jsonl >output.txt 2>&1 &
+      sleep 2
+      kill -"${signal%%:*}" $!
+      wait $! || status=$?
+      cat output.txt
+      [ $status -eq 0 ] || { echo "SIG${signal%%:*}: hostsim exited with $status"; exit 1; }
+      grep -q "stopped: *by ${signal#*:}, with a shutdown" output.txt ||
+        { echo "SIG${signal%%:*}: the summary does not say what stopped the drive"; exit 1; }
+      "${check[@]}" record.jsonl any
+    done
     ;;
 esac

@@ -3,10 +3,15 @@
 #include "tools/hostsim/hostsim.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -288,6 +293,114 @@ TEST(Recording, RestampChangesOnlyPidAndWritten)
     EXPECT_EQ(restamp("{\"plugin\":\"QAV\",\"pid\":21696,\"written\":1668746" + tail, 7, 18446744073709551615u),
               "{\"plugin\":\"QAV\",\"pid\":7,\"written\":18446744073709551615" + tail);
     EXPECT_EQ(restamp("{\"pid\":null,\"written\": 5}", 7, 9), "{\"pid\":null,\"written\": 9}");
+}
+
+// A session's documents restamped as this process's: a reader tells the sessions apart only
+// by the load document that begins each.
+TEST(Recording, RestampKeepsSessionsApartOrRefuses)
+{
+    std::ifstream cases(QAV_DOCUMENT_CASES);
+    const nlohmann::ordered_json base = nlohmann::ordered_json::parse(cases)["base"];
+    // pid, written, and whether the document is a load document; pid 0 for one that is not a
+    // QAV document at all.
+    struct Doc {
+        uint32_t pid;
+        uint64_t written;
+        bool load;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Doc> docs;
+        const char* refusal; // the start of the message; null when it is kept apart
+    } rows[] = {
+        {"one session", {{1, 10, true}, {1, 20, false}, {1, 30, false}}, nullptr},
+        {"a new host after a crash, from its load", {{1, 10, true}, {1, 20, false}, {2, 30, true}, {2, 40, false}}, nullptr},
+        {"the same pid again after a reboot, from its load", {{1, 90, false}, {1, 10, true}}, nullptr},
+        {"an invalid document between two of one session", {{1, 10, true}, {0, 0, false}, {1, 20, false}}, nullptr},
+        {"a new host whose load was missed", {{1, 10, true}, {1, 20, false}, {2, 30, false}},
+         "document 3 begins another session (pid 2 after pid 1) without its load document"},
+        {"written goes back without a load", {{1, 90, false}, {1, 10, false}},
+         "document 2 begins another session (pid 1 after pid 1)"},
+        {"two hosts' documents alternating", {{1, 10, true}, {2, 15, true}, {1, 20, false}},
+         "document 3 begins another session (pid 1 after pid 2)"},
+    };
+    for (const Row& row : rows) {
+        std::vector<Recorded> docs;
+        for (const Doc& d : row.docs) {
+            nlohmann::ordered_json doc = base;
+            doc["pid"] = d.pid;
+            doc["written"] = d.written;
+            doc["paused"] = d.load;
+            if (d.load) {
+                doc["gameTime"] = 0;
+                doc["job"] = nullptr;
+                doc["lastEvent"] = "";
+                doc["eventSeq"] = 0;
+            }
+            docs.push_back({0, "", d.pid == 0 ? "not QAV\n" : doc.dump() + "\n"});
+            ASSERT_EQ(d.pid == 0 || document_problem(docs.back().document).empty(), true) << row.name;
+        }
+        std::string refusal = restamp_problem(docs);
+        if (row.refusal == nullptr) {
+            EXPECT_EQ(refusal, "") << row.name;
+        } else {
+            EXPECT_EQ(refusal.rfind(row.refusal, 0), 0u) << row.name << ": " << refusal;
+        }
+    }
+}
+
+// Whatever is at the temporary name a recording would take, it is neither opened nor
+// disturbed: the recording takes another name of its own and still replaces FILE when whole.
+TEST(Recording, TakesATemporaryNameOfItsOwn)
+{
+    alarm(20); // an open that waited on a FIFO fails the test rather than hanging it
+    const std::string dir = testing::TempDir() + "recording_test_" + std::to_string(getpid());
+    const std::string file = dir + "/drive.jsonl", victim = dir + "/victim";
+    const std::string own = file + "." + std::to_string(getpid()) + ".tmp";
+    const struct {
+        const char* name;
+        int (*make)(const char* path, const char* victim); // what is put at the name first
+    } rows[] = {
+        {"nothing", [](const char*, const char*) { return 0; }},
+        {"a FIFO", [](const char* p, const char*) { return mkfifo(p, 0600); }},
+        {"a link to another file", [](const char* p, const char* v) { return symlink(v, p); }},
+        {"a folder", [](const char* p, const char*) { return mkdir(p, 0700); }},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+        std::ofstream(victim) << "not a recording";
+        // At this run's name, and at the one every run shared before.
+        ASSERT_EQ(row.make(own.c_str(), victim.c_str()), 0) << row.name;
+        ASSERT_EQ(row.make((file + ".tmp").c_str(), victim.c_str()), 0) << row.name;
+        struct stat before, after;
+        ASSERT_EQ(lstat(own.c_str(), &before) == 0, std::string(row.name) != "nothing");
+        std::string error;
+        Recording* r = recording_open(file, {}, &error);
+        ASSERT_NE(r, nullptr) << row.name << ": " << error;
+        record_document(r, 1, "load", "{}\n");
+        EXPECT_EQ(recording_close(r, true), "") << row.name;
+        EXPECT_EQ(read_document(file), "{\"at\":1.000,\"cause\":\"load\",\"document\":\"{}\\n\"}\n") << row.name;
+        EXPECT_EQ(read_document(victim), "not a recording") << row.name;
+        if (std::string(row.name) != "nothing") {
+            ASSERT_EQ(lstat(own.c_str(), &after), 0) << row.name;
+            EXPECT_EQ(after.st_ino, before.st_ino) << row.name;
+        }
+    }
+    // Two runs into one FILE: each its own temporary file, and each, when it ends, leaves
+    // FILE holding its whole recording and says so.
+    std::string error;
+    Recording* first = recording_open(file, {}, &error);
+    Recording* second = recording_open(file, {}, &error);
+    ASSERT_TRUE(first != nullptr && second != nullptr) << error;
+    record_document(first, 1, "load", "first\n");
+    record_document(second, 2, "load", "second\n");
+    record_document(first, 3, "paced", "first\n");
+    EXPECT_EQ(recording_close(first, true), "");
+    EXPECT_NE(read_document(file).find("\"at\":3.000"), std::string::npos);
+    EXPECT_EQ(recording_close(second, true), "");
+    EXPECT_EQ(read_document(file), "{\"at\":2.000,\"cause\":\"load\",\"document\":\"second\\n\"}\n");
+    alarm(0);
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 } // namespace

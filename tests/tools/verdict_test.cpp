@@ -61,7 +61,7 @@ TEST(Verdict, EachDocumentIsToldByItsContentAndTheCalls)
             explain(&s, seen.empty() ? nullptr : &seen.back(), &r, &awaiting);
             seen.push_back(r);
         }
-        EXPECT_EQ(seen.back().cause, row.cause) << row.name;
+        EXPECT_EQ(cause_text(seen.back().causes), row.cause) << row.name;
         EXPECT_EQ(seen.back().closing, row.closing) << row.name;
         EXPECT_EQ(seen.back().call, row.call) << row.name;
     }
@@ -70,10 +70,10 @@ TEST(Verdict, EachDocumentIsToldByItsContentAndTheCalls)
 TEST(Verdict, LateImmediateDocumentsAreNamed)
 {
     std::vector<Revision> seen = {doc(1001, true, 0), doc(1500, false, 0), doc(1600, false, 0)};
-    seen[1].cause = "started";
+    seen[1].causes = CAUSE_STARTED;
     seen[1].call = (int)Call::start;
     seen[1].delay = 1.04;
-    seen[2].cause = "job";
+    seen[2].causes = CAUSE_JOB;
     seen[2].call = (int)Call::job; // a quarter second is the job's own allowance, not late
     seen[2].delay = 0.26;
     std::vector<std::string> late = late_documents(seen);

@@ -21,18 +21,30 @@ nlohmann::ordered_json base_document()
     return nlohmann::ordered_json::parse(cases)["base"];
 }
 
+// A forked child, killed and reaped however the test ends: a failed assertion returns at
+// once, and a child left behind would hold ctest until its timeout.
+struct Child {
+    pid_t pid;
+    ~Child()
+    {
+        if (pid <= 0) return;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+};
+
 TEST(Watch, VerdictTellsLiveStaleClosedAndGoneHosts)
 {
     nlohmann::ordered_json base = base_document();
     // Times are offsets from `t`, which is later than this process's start.
     const int64_t t = (int64_t)os_tick_ms();
     const uint32_t me = (uint32_t)getpid(), nobody = 0x7FFFFFFF;
-    pid_t younger = fork(); // takes a pid after the documents below were "written"
-    if (younger == 0) {
+    Child younger = {fork()}; // takes a pid after the documents below were "written"
+    if (younger.pid == 0) {
         pause();
         _exit(0);
     }
-    ASSERT_GT(younger, 0);
+    ASSERT_GT(younger.pid, 0);
     struct Doc {
         uint32_t pid;
         int64_t written;
@@ -49,6 +61,9 @@ TEST(Watch, VerdictTellsLiveStaleClosedAndGoneHosts)
         {none, {me, 0, "", 0, true}, 900, "live"},
         {none, {me, 0, "", 0, true}, 30500, "stale 30 s"},
         {none, {me, 60000, "", 0, true}, 0, "host gone without a closing document"}, // before this boot
+        // A writer whose clock reads a little ahead of the watch's: within the readers' slack.
+        {none, {me, 100, "", 0, true}, 0, "live"},
+        {none, {me, 101, "", 0, true}, 0, "host gone without a closing document"},
         {none, {nobody, 0, "job.delivered", 1, true}, 0, "host gone without a closing document"},
         {{nobody, 0, "toll.paid", 4, true}, {nobody, 10, "game.closed", 4, false}, 30500, "closed"},
         {none, {nobody, 0, "game.closed", 4, false}, 30500, "closed"},
@@ -59,7 +74,7 @@ TEST(Watch, VerdictTellsLiveStaleClosedAndGoneHosts)
         {{me, 0, "game.closed", 5, true}, {me, 10, "game.closed", 5, false}, 900, "live"},
         // A closing document that also wrote a waiting event: its writer is gone.
         {{nobody, 0, "toll.paid", 4, true}, {nobody, 10, "game.closed", 5, false}, 900, "closed"},
-        {none, {(uint32_t)younger, -1000, "", 0, true}, 0, "host gone without a closing document"},
+        {none, {(uint32_t)younger.pid, -1000, "", 0, true}, 0, "host gone without a closing document"},
     };
     for (const Row& r : rows) {
         WatchState state;
@@ -80,8 +95,6 @@ TEST(Watch, VerdictTellsLiveStaleClosedAndGoneHosts)
         base = base_document();
     }
     EXPECT_EQ(watch_verdict(WatchState{}, "", (uint64_t)t), "no file yet");
-    kill(younger, SIGKILL);
-    waitpid(younger, nullptr, 0);
 }
 
 TEST(Watch, TellsWhatAFileThatHoldsNoDocumentIs)

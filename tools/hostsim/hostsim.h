@@ -18,8 +18,6 @@
 #include <utility>
 #include <vector>
 
-enum { CALL_KINDS = (int)Call::speed + 1 };
-
 // How every mode ends; the usage text lists them from EXIT_MEANINGS.
 enum ExitStatus { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_LOAD = 2, EXIT_DOCUMENTS = 3, EXIT_INTERRUPTED = 130 };
 struct ExitMeaning {
@@ -36,8 +34,10 @@ std::string number(double v, int decimals = -1);
 // purpose, and each is written \xHH.
 std::string escaped(const std::string& s);
 
-// Ctrl+C presses so far; the first ends a drive or a watch in good order, the second at once.
+// Ctrl+C presses (and SIGTERM, SIGHUP...) so far; the first ends a drive, a watch or a replay
+// in good order, the second at once. `g_interrupted_by` names the first.
 extern std::atomic<int> g_interrupts;
+extern std::atomic<const char*> g_interrupted_by;
 
 // What the player and the reader share; every member below `start_us` is guarded by os_lock.
 // The ticks are the writer's clock (os_tick_ms), so they compare with a document's `written`.
@@ -58,11 +58,36 @@ void say(const Session* session, const char* source, const std::string& text);
 // The same, for callers that already hold the lock.
 void say_locked(const Session* session, const char* source, const std::string& text);
 
+// Why a document was written, as the reader tells it; one document may have several causes
+// (a pause that also published a waiting event), so a revision holds a set of them. The first
+// ten are a drive's; the rest stand alone.
+enum Cause : uint32_t {
+    CAUSE_LOAD = 1u << 0,         // written inside scs_telemetry_init
+    CAUSE_FIRST_FRAME = 1u << 1,  // the first frame end's write
+    CAUSE_PACED = 1u << 2,        // the once-a-second write
+    CAUSE_FOLLOW_UP = 1u << 3,    // the frame-end write after a pause or start that published
+    CAUSE_STARTED = 1u << 4,
+    CAUSE_PAUSED = 1u << 5,
+    CAUSE_JOB = 1u << 6,
+    CAUSE_NO_JOB = 1u << 7,
+    CAUSE_EVENT = 1u << 8,
+    CAUSE_CLOSING = 1u << 9,
+    CAUSE_FIRST = 1u << 10,        // a watch's first document of a session
+    CAUSE_INVALID = 1u << 11,      // refused by the document check
+    CAUSE_LEFT_OVER = 1u << 12,    // written before this run's load
+    CAUSE_OTHER_WRITER = 1u << 13, // another process's
+};
+enum { DRIVE_CAUSES = 10 }; // the bits a drive's summary counts, from CAUSE_LOAD up
+typedef uint32_t Causes;
+
+// A set of causes as the table and a recording show it: "closing+event", "paused+no job".
+std::string cause_text(Causes causes);
+// The name of one cause.
+const char* cause_name(Cause cause);
+
 struct Revision {
     uint64_t at_us;     // when the reader first saw it
-    std::string cause;  // "load", "first frame", "paced", "follow-up", "started", "paused", "job",
-                        // "no job", "event", "closing", joined by '+' when they came together;
-                        // "first" in a watch
+    Causes causes;      // why it was written
     int call;           // the Call whose delay is shown, or -1 for the frame-end writes and load
     uint64_t since_us;  // when that call was made
     bool closing;       // the plug-in's closing document, told by its content
@@ -74,9 +99,12 @@ struct Revision {
 // Whether a document looks like the plug-in's closing one: game.closed, paused, no job. The
 // shape alone; whether it is the closing one depends on what came before and after it.
 bool closing_shape(const DocumentView& v);
+// Whether it is the plug-in's first document after a load: paused, game time 0, no job, no
+// event yet.
+bool load_shape(const DocumentView& v);
 
 // Why one of this run's documents was written, told from what changed since `previous` (null
-// for the first) and from when the player made its calls; fills cause, call and closing.
+// for the first) and from when the player made its calls; fills causes, call and closing.
 // `awaiting_frame` carries over between documents: a pause or start wrote a job or event
 // change, so the plug-in writes once more at a frame end about 250 ms later.
 void explain(Session* session, const Revision* previous, Revision* r, bool* awaiting_frame);
@@ -116,6 +144,11 @@ bool parse_recording(const std::string& text, std::vector<Recorded>* out, Record
 bool read_recording(const std::string& path, std::vector<Recorded>* out);
 // The document with its `pid` and `written` set to these; every other byte kept.
 std::string restamp(const std::string& document, uint32_t pid, uint64_t tick);
+// Why a recording cannot be restamped, or "": restamped, every document is this process's,
+// so a reader tells a new session only by its load document. A recording whose later sessions
+// each begin with theirs keeps them apart; one where a session begins without it (a watch that
+// came in late) or where two hosts' documents alternate would run them into one.
+std::string restamp_problem(const std::vector<Recorded>& docs);
 // Whether two paths name one file: by identity where either exists, else by folder and name.
 bool same_file(const std::string& a, const std::string& b);
 
@@ -155,10 +188,15 @@ void reader_run(void* reader);
 struct PlayResult {
     int init_result = 0;
     bool crashed = false;     // the scenario ended in a crash: no closing document is due
-    bool interrupted = false; // Ctrl+C ended the drive early, with a shutdown
+    const char* interrupted = nullptr; // what ended the drive early, with a shutdown: "Ctrl+C",
+                                       // "SIGTERM"...; null when the scenario ran to its end
     std::vector<uint32_t> frame_us; // time spent inside the plug-in, per frame
     uint64_t frames = 0, late_frames = 0, dropped_frames = 0;
-    uint64_t replace_failures = 0; // calls after which telemetry.json.tmp stayed behind
+    uint64_t replace_failures = 0; // calls after which telemetry.json.tmp stayed behind whole:
+                                   // the rename over telemetry.json failed
+    uint64_t write_failures = 0;   // calls after which it stayed behind cut short: the write
+                                   // failed
+    std::string write_problem;     // why the first write failed, in the system's words
     double seconds = 0;       // from load to shutdown, wall clock
 };
 
@@ -194,6 +232,16 @@ bool summarize(const Reader& reader, const PlayResult& play, const std::string& 
 int watch(Reader* reader, bool follow);
 
 enum { STALE_AFTER_MS = 3000 }; // a host sending frames writes every second
+// How far ahead of the watch's clock a document may be stamped and still be taken as written
+// now, as the readers allow: a writer that reads the clock more finely than the plug-in (a
+// hand-made one on CLOCK_MONOTONIC, as the reader's guide suggests), or between two of the
+// watch's readings.
+enum { CLOCK_SLACK_MS = 100 };
+
+// How old a document stamped `written` is at `now` (the watch's os_tick_fine_ms), 0 when it is
+// a little ahead; -1 when it is further ahead than the slack: it was taken before this machine
+// last started, by a writer that is gone.
+int64_t document_age_ms(uint64_t written, uint64_t now);
 
 // Takes a valid document just read into the watch's state; returns whether a new session
 // begins with it.

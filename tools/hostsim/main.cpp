@@ -2,6 +2,8 @@
 // watches telemetry.json the way a companion application should. Usage in docs/hostsim.md.
 #include "tools/hostsim/hostsim.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +19,8 @@ const char USAGE[] =
     "\n"
     "Loads the QAV plug-in (default: the one beside hostsim), plays SCENARIO (default: the\n"
     "built-in ten-second drive) at 60 frames a second, and prints every revision of\n"
-    "telemetry.json it reads, then a summary. Ctrl+C shuts the plug-in down early; a second\n"
-    "Ctrl+C ends at once, as a crash.\n"
+    "telemetry.json it reads, then a summary. Ctrl+C (or SIGTERM, SIGHUP) shuts the plug-in\n"
+    "down early; a second one ends at once, as a crash.\n"
     "  --plugin PATH   the plug-in library to load\n"
     "  --record FILE   also write every revision read to FILE, one JSON line each; FILE is\n"
     "                  replaced only by a whole recording, and only if it is an earlier\n"
@@ -197,9 +199,11 @@ void say(const Session* session, const char* source, const std::string& text)
 }
 
 std::atomic<int> g_interrupts{0};
+std::atomic<const char*> g_interrupted_by{"Ctrl+C"};
 
-static void on_interrupt()
+static void on_interrupt(const char* what)
 {
+    if (g_interrupts == 0) g_interrupted_by = what;
     if (++g_interrupts > 1) os_exit_now(EXIT_INTERRUPTED);
 }
 
@@ -245,11 +249,22 @@ static int run(const Options& options, const std::string& plugin, const std::str
     bool played = play(scenario, &library, plugin, &session, &reader, &result, &error);
     *ran = played;
     if (!played) {
+        // The plug-in keeps to the Windows path limit; hostsim natively does not.
+        size_t temp = telemetry.size() + 4;
+        if (temp >= PLATFORM_PATH_MAX) {
+            error += ": its data folder's path is too long for it (telemetry.json.tmp there is " +
+                     std::to_string(temp) + " bytes; the plug-in takes up to " +
+                     std::to_string(PLATFORM_PATH_MAX - 1) + ")";
+        }
         std::fprintf(stderr, "hostsim: %s: %s\n", plugin.c_str(), error.c_str());
         return EXIT_LOAD;
     }
-    return summarize(reader, result, os_folder_problem(reader.watch.path)) ? EXIT_OK
-                                                                           : EXIT_DOCUMENTS;
+    std::string folder_problem = os_folder_problem(reader.watch.path);
+    if (folder_problem.empty() && os_file_stamp(reader.watch.path + ".tmp").kind == FileKind::directory) {
+        folder_problem = "telemetry.json.tmp is a directory: the plug-in cannot make its temporary "
+                         "file there";
+    }
+    return summarize(reader, result, folder_problem) ? EXIT_OK : EXIT_DOCUMENTS;
 }
 
 int main(int argc, char** argv)
@@ -285,9 +300,10 @@ int main(int argc, char** argv)
         return replay(replaying);
     }
 
-    std::string telemetry = os_telemetry_paths().final;
-    if (telemetry.empty()) {
-        std::fprintf(stderr, "hostsim: the system does not tell the local application-data folder\n");
+    const TelemetryPaths data = os_telemetry_paths();
+    std::string telemetry = data.final;
+    if (telemetry.empty() && options.watch_dir.empty()) {
+        std::fprintf(stderr, "hostsim: %s\n", data.problem.c_str());
         return EXIT_LOAD;
     }
     if (!options.watch_dir.empty()) {

@@ -6,6 +6,7 @@
 #include "state/vocabulary.h"
 #include "support/host_model.h"
 
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 
@@ -169,16 +170,55 @@ void make_call(Player* p, const ScenarioLine& l, Truck* truck)
     }
 }
 
-// After a call that may have written: telemetry.json.tmp outlives a write only when the
-// plug-in could not move it over telemetry.json (on Windows: someone held the file open).
+// Why a write into the folder of `temp` fails now, in the system's words, found by making
+// such a write: hostsim cannot see the plug-in's own error, and its write meets the same
+// disk, rights and names. "" when it works.
+std::string write_problem(const std::string& temp)
+{
+    if (os_file_stamp(temp).kind == FileKind::directory) return "it is a directory";
+    std::string probe = temp + "." + std::to_string(os_process_id()) + ".probe";
+    errno = 0;
+    std::FILE* file = os_create_new(probe);
+    if (file == nullptr) return os_error_text();
+    // As much as the largest document: a disk with room for a small one may lack it.
+    const std::string bytes(DOCUMENT_READ_LIMIT, ' ');
+    errno = 0;
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    std::string why = os_error_text("the write failed");
+    errno = 0;
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        why = os_error_text("the write failed");
+    }
+    os_remove(probe);
+    return written ? "" : why;
+}
+
+// After a call that may have written: telemetry.json.tmp outlives a write when the plug-in
+// could not finish it (a full disk: the file is cut short) or could not move it over
+// telemetry.json (on Windows: someone held the file open; the file then holds a whole
+// document). Which of the two is told from what the file holds.
 void check_replace(const Session* session, const std::string& temp, const char* call,
                    FileStamp* last, PlayResult* result)
 {
     FileStamp now = os_file_stamp(temp);
     if (now.exists && !(now == *last)) {
-        result->replace_failures++;
-        say(session, "host", std::string("telemetry.json.tmp stayed behind: the write at the ") +
-                                 call + " could not replace telemetry.json");
+        std::string bytes;
+        bool whole = now.kind == FileKind::regular &&
+                     os_read_file(temp, DOCUMENT_READ_LIMIT, &bytes, true) == ReadResult::ok &&
+                     document_problem(bytes).empty();
+        if (whole) {
+            result->replace_failures++;
+            say(session, "host", std::string("telemetry.json.tmp stayed behind: the write at the ") +
+                                     call + " could not replace telemetry.json");
+        } else {
+            result->write_failures++;
+            std::string why = write_problem(temp);
+            if (why.empty()) why = "it failed, but a write there works now";
+            if (result->write_problem.empty()) result->write_problem = why;
+            say(session, "host", std::string("telemetry.json.tmp is cut short: the write at the ") +
+                                     call + " failed: " + why);
+        }
     }
     *last = now;
 }
@@ -258,8 +298,10 @@ bool play(const Scenario& scenario, HostPlugin* library, const std::string& plug
             check_replace(session, temp, call_name(line.call), &temp_stamp, result);
         }
         if (!finished && g_interrupts > 0) {
-            say(session, "host", "Ctrl+C: shutting down (press it again to end at once, a crash)");
-            finished = result->interrupted = true;
+            result->interrupted = g_interrupted_by;
+            say(session, "host", std::string(result->interrupted) +
+                                     ": shutting down (a second one ends at once, a crash)");
+            finished = true;
         }
         if (finished) break;
         bool frozen = t < frozen_until - 1e-9;
@@ -290,7 +332,7 @@ bool play(const Scenario& scenario, HostPlugin* library, const std::string& plug
     } else {
         say(session, "host", "shutdown");
         os_lock();
-        session->last_call_us[(int)Call::shutdown] = os_micros(); // Ctrl+C makes no call line
+        session->last_call_us[(int)Call::shutdown] = os_micros(); // an interrupt makes no call line
         session->shutdown_tick = os_tick_ms();
         os_unlock();
         library->shutdown();

@@ -20,16 +20,16 @@ std::string fixed(double v, int decimals) { return std::isnan(v) ? "null" : numb
 std::string writer_of(const WatchState& writer)
 {
     const DocumentView& v = writer.last;
-    uint64_t now = os_tick_ms();
-    std::string age = v.written > now ? "from before this machine started"
-                                      : "age " + fixed((double)(now - v.written) / 1000, 1) + " s";
+    int64_t ms = document_age_ms(v.written, os_tick_fine_ms());
+    std::string age = ms < 0 ? "from before this machine started"
+                             : "age " + fixed((double)ms / 1000, 1) + " s";
     return "  " + age + ", " + writer_text(writer);
 }
 
 std::string describe(const Revision& r)
 {
     const DocumentView& v = r.view;
-    std::string text = r.cause;
+    std::string text = cause_text(r.causes);
     text.resize(std::max<size_t>(text.size(), 12), ' ');
     char delay[32];
     std::snprintf(delay, sizeof delay, r.call >= 0 ? "%+7.3f s " : "%7.3f s ", r.delay);
@@ -86,7 +86,7 @@ void reader_poll(Reader* reader, bool force)
     } else if (seen == WatchResult::changed) {
         Revision r;
         r.at_us = now;
-        r.cause = "invalid";
+        r.causes = CAUSE_INVALID;
         std::string why = bytes.size() > DOCUMENT_READ_LIMIT ? "larger than any document"
                                                              : document_problem(bytes, &r.view);
         if (!why.empty()) {
@@ -95,13 +95,13 @@ void reader_poll(Reader* reader, bool force)
         } else if (!reader->watching && r.view.written < reader->session->load_tick) {
             // Written before our load, by whatever pid: an earlier session's.
             reader->left_over++;
-            r.cause = "left over";
+            r.causes = CAUSE_LEFT_OVER;
             say_locked(reader->session, "reader",
                        "left over from before this run's load: " + describe(r));
         } else if (!reader->watching && r.view.pid != reader->session->host_pid) {
             // Our own host is this process: any other pid is another program's plug-in.
             other_writer(reader, r.view.pid);
-            r.cause = "other writer";
+            r.causes = CAUSE_OTHER_WRITER;
         } else {
             // A watch may begin in the middle of a session, sees sessions follow one another,
             // and makes no calls to time from: a session's first document read is "first".
@@ -110,7 +110,7 @@ void reader_poll(Reader* reader, bool force)
                 reader->revisions.empty() || fresh ? nullptr : &reader->revisions.back();
             explain(reader->session, previous, &r, &reader->awaiting_frame);
             if (reader->watching) {
-                if (previous == nullptr) r.cause = "first";
+                if (previous == nullptr) r.causes = CAUSE_FIRST;
                 r.call = -1;
             }
             r.delay = 0;
@@ -124,7 +124,7 @@ void reader_poll(Reader* reader, bool force)
                        describe(r) + (reader->watching ? writer_of(reader->writer) : ""));
         }
         if (reader->record != nullptr) {
-            record_document(reader->record, (double)(now - reader->session->start_us) / 1e6, r.cause, bytes);
+            record_document(reader->record, (double)(now - reader->session->start_us) / 1e6, cause_text(r.causes), bytes);
         }
     }
     os_unlock();

@@ -46,10 +46,7 @@ void split(std::string path, std::string* folder, std::string* name)
     *name = at == std::string::npos ? path : path.substr(at + 1);
 }
 
-std::string system_error()
-{
-    return errno != 0 ? std::strerror(errno) : "the write failed";
-}
+std::string system_error() { return os_error_text("the write failed"); }
 
 // What a line of a recording holds, or why it is not one.
 std::string parse_line(const std::string& text, Recorded* out)
@@ -157,6 +154,26 @@ std::string restamp(const std::string& document, uint32_t pid, uint64_t tick)
     return out;
 }
 
+std::string restamp_problem(const std::vector<Recorded>& docs)
+{
+    DocumentView previous;
+    bool seen = false;
+    for (size_t i = 0; i < docs.size(); i++) {
+        DocumentView v;
+        if (!document_problem(docs[i].document, &v).empty()) continue; // published as it is
+        bool another = seen && (v.pid != previous.pid || v.written < previous.written);
+        if (another && !load_shape(v)) {
+            return "document " + std::to_string(i + 1) + " begins another session (pid " +
+                   std::to_string(v.pid) + " after pid " + std::to_string(previous.pid) +
+                   ") without its load document; restamped as this process's own, a reader would "
+                   "take the two sessions for one. Replay it without --restamp";
+        }
+        previous = v;
+        seen = true;
+    }
+    return "";
+}
+
 struct Recording {
     std::string path;
     std::string temp;    // where it is written until it is whole; "" when written straight
@@ -178,24 +195,35 @@ Recording* recording_open(const std::string& path, const std::vector<KeptFile>& 
         *error = "that is a folder";
         return nullptr;
     }
-    Recording* r = new Recording;
-    r->path = path;
-    // A device or a pipe has nothing to lose and cannot be renamed over: written straight.
-    if (target.kind != FileKind::other) r->temp = path + ".tmp";
-    for (const std::string& file : {path, r->temp}) {
+    if (target.kind == FileKind::regular) {
         std::string text;
-        if (file.empty() || os_file_identity(file).kind != FileKind::regular) continue;
         std::vector<Recorded> first;
         RecordingError why;
-        bool readable = os_read_file(file, 64 * 1024, &text) == ReadResult::ok;
+        bool readable = os_read_file(path, 64 * 1024, &text) == ReadResult::ok;
         text = text.substr(0, text.find('\n'));
-        if (readable && (text.empty() || parse_recording(text, &first, &why))) continue;
-        *error = file + " exists and is not a recording; hostsim replaces only an earlier "
-                        "recording or an empty file";
-        delete r;
-        return nullptr;
+        if (!readable || !(text.empty() || parse_recording(text, &first, &why))) {
+            *error = path + " exists and is not a recording; hostsim replaces only an earlier "
+                            "recording or an empty file";
+            return nullptr;
+        }
     }
-    r->file = os_open_write(r->temp.empty() ? path : r->temp);
+    Recording* r = new Recording;
+    r->path = path;
+    errno = 0;
+    if (target.kind == FileKind::other) {
+        // A device or a pipe has nothing to lose and cannot be renamed over: written straight.
+        r->file = os_open_write(path);
+    } else {
+        // A name of this run's own, made exclusively: two runs recording into one FILE never
+        // write into one temporary file, and a FIFO or a link left at the name is never opened.
+        for (int n = 0; r->file == nullptr && n < 100; n++) {
+            r->temp = path + "." + std::to_string(os_process_id()) +
+                      (n == 0 ? "" : "-" + std::to_string(n)) + ".tmp";
+            errno = 0;
+            r->file = os_create_new(r->temp);
+            if (r->file == nullptr && errno != EEXIST) break;
+        }
+    }
     if (r->file == nullptr) {
         *error = "cannot write " + (r->temp.empty() ? path : r->temp) + ": " + system_error();
         delete r;

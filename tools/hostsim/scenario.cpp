@@ -30,7 +30,7 @@ struct CommandRow {
     const char* usage;
 };
 
-const CommandRow COMMANDS[] = {
+constexpr CommandRow COMMANDS[] = {
     {"load", -1, 0, 0, 0, ""},
     {"start", (int)Call::start, 0, 0, 0, "no arguments"},
     {"pause", (int)Call::pause, 0, 0, 0, "no arguments"},
@@ -44,6 +44,14 @@ const CommandRow COMMANDS[] = {
     {"shutdown", (int)Call::shutdown, 0, 0, 0, "no arguments"},
     {"crash", (int)Call::crash, 0, 0, 0, "no arguments"},
 };
+
+constexpr int call_rows()
+{
+    int last = -1;
+    for (const CommandRow& row : COMMANDS) last = row.call > last ? row.call : last;
+    return last + 1;
+}
+static_assert(call_rows() == CALL_KINDS, "CALL_KINDS must count every call a command makes");
 
 int hex_digit(char c)
 {

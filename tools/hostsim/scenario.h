@@ -22,8 +22,11 @@ enum class Call {
     freeze,   // no frames and no channel values for a while, as on a loading screen
     shutdown, // scs_telemetry_shutdown
     crash,    // the host stops calling the plug-in and unloads nothing
-    speed,    // the truck's speed at once, m/s; last so that the built-in drive need not use it
+    speed,    // the truck's speed at once, m/s
 };
+// How many kinds of call there are, for arrays indexed by Call. scenario.cpp checks it against
+// its table of commands, so a verb added there and not here stops the build.
+enum { CALL_KINDS = (int)Call::speed + 1 };
 
 // One job attribute, typed as the host types it.
 struct JobAttribute {

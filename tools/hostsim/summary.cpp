@@ -9,7 +9,8 @@
 const ExitMeaning EXIT_MEANINGS[5] = {
     {EXIT_OK, "good: a drive read only valid documents of its own plug-in and saw the closing "
               "one (after a crash: none was due); a watch ended on 'live' or 'closed'; a replay "
-              "published its documents (or was stopped by Ctrl+C); --check found no mistake"},
+              "published its documents (or was stopped by Ctrl+C, SIGTERM or SIGHUP); --check found no "
+              "mistake"},
     {EXIT_USAGE, "a bad command line, scenario or recording, a folder to watch that is not one, "
                  "or a file that --record or --to must not replace: nothing was loaded or written"},
     {EXIT_LOAD, "the plug-in could not be loaded or refused to initialize, a replay could not "
@@ -17,7 +18,7 @@ const ExitMeaning EXIT_MEANINGS[5] = {
     {EXIT_DOCUMENTS, "a drive read none of its own documents, an unreadable or invalid one, "
                      "another program's, or missed the closing one; a watch ended on any other "
                      "verdict than 'live' or 'closed'"},
-    {EXIT_INTERRUPTED, "a second Ctrl+C ended hostsim at once, as a crash"},
+    {EXIT_INTERRUPTED, "a second Ctrl+C (or SIGTERM, SIGHUP) ended hostsim at once, as a crash"},
 };
 
 std::string number(double v, int decimals)
@@ -44,6 +45,18 @@ std::string escaped(const std::string& s)
 
 namespace {
 
+// In the order a revision's causes are joined.
+const struct {
+    Cause cause;
+    const char* name;
+} CAUSE_NAMES[] = {
+    {CAUSE_LOAD, "load"},       {CAUSE_FIRST_FRAME, "first frame"}, {CAUSE_PACED, "paced"},
+    {CAUSE_FOLLOW_UP, "follow-up"}, {CAUSE_CLOSING, "closing"},     {CAUSE_PAUSED, "paused"},
+    {CAUSE_STARTED, "started"}, {CAUSE_EVENT, "event"},             {CAUSE_JOB, "job"},
+    {CAUSE_NO_JOB, "no job"},   {CAUSE_FIRST, "first"},             {CAUSE_INVALID, "invalid"},
+    {CAUSE_LEFT_OVER, "left over"}, {CAUSE_OTHER_WRITER, "other writer"},
+};
+
 bool same_job(const DocumentView& a, const DocumentView& b)
 {
     return a.hasJob == b.hasJob && a.cargo == b.cargo && a.sourceCity == b.sourceCity &&
@@ -52,15 +65,32 @@ bool same_job(const DocumentView& a, const DocumentView& b)
 
 } // namespace
 
+const char* cause_name(Cause cause)
+{
+    for (const auto& row : CAUSE_NAMES) {
+        if (row.cause == cause) return row.name;
+    }
+    return "?";
+}
+
+std::string cause_text(Causes causes)
+{
+    std::string text;
+    for (const auto& row : CAUSE_NAMES) {
+        if ((causes & row.cause) != 0) text += (text.empty() ? "" : "+") + std::string(row.name);
+    }
+    return text;
+}
+
 void explain(Session* session, const Revision* previous, Revision* r, bool* awaiting_frame)
 {
     const Session& s = *session;
     const DocumentView& b = r->view;
     r->call = -1;
     r->since_us = 0;
-    r->cause.clear();
+    r->causes = 0;
     if (previous == nullptr && b.written <= s.loaded_tick) {
-        r->cause = "load";
+        r->causes = CAUSE_LOAD;
         r->closing = false;
         return;
     }
@@ -68,8 +98,8 @@ void explain(Session* session, const Revision* previous, Revision* r, bool* awai
     DocumentView loaded;
     loaded.paused = true;
     const DocumentView& a = previous != nullptr ? previous->view : loaded;
-    auto add = [&](bool changed, const char* cause) {
-        if (changed) r->cause += std::string(r->cause.empty() ? "" : "+") + cause;
+    auto add = [&](bool changed, Cause cause) {
+        if (changed) r->causes |= cause;
     };
     auto time_from = [&](Call call, uint64_t at_us) {
         if (r->call >= 0 && at_us >= r->since_us) return;
@@ -83,10 +113,10 @@ void explain(Session* session, const Revision* previous, Revision* r, bool* awai
     bool event = a.eventSeq != b.eventSeq;
     bool job = !r->closing && !same_job(a, b);
     bool pause = !r->closing && a.paused != b.paused;
-    add(r->closing, "closing");
-    add(pause, b.paused ? "paused" : "started");
-    add(event, "event");
-    add(job, b.hasJob ? "job" : "no job");
+    add(r->closing, CAUSE_CLOSING);
+    add(pause, b.paused ? CAUSE_PAUSED : CAUSE_STARTED);
+    add(event, CAUSE_EVENT);
+    add(job, b.hasJob ? CAUSE_JOB : CAUSE_NO_JOB);
     // A change is timed from its first call that no earlier document showed.
     for (Call c : {Call::event, Call::job}) {
         uint64_t& at = session->unpublished_us[(int)c];
@@ -103,12 +133,12 @@ void explain(Session* session, const Revision* previous, Revision* r, bool* awai
         time_from(Call::shutdown, s.last_call_us[(int)Call::shutdown]);
     }
     bool frame_write = !r->closing && !pause;
-    if (r->cause.empty()) {
-        r->cause = previous != nullptr && previous->cause == "load" && s.first_frame_tick != 0 &&
-                           b.written <= s.first_frame_tick
-                       ? "first frame"
-                   : *awaiting_frame ? "follow-up"
-                                     : "paced";
+    if (r->causes == 0) {
+        r->causes = previous != nullptr && previous->causes == CAUSE_LOAD && s.first_frame_tick != 0 &&
+                            b.written <= s.first_frame_tick
+                        ? CAUSE_FIRST_FRAME
+                    : *awaiting_frame ? CAUSE_FOLLOW_UP
+                                      : CAUSE_PACED;
     }
     if (frame_write) {
         *awaiting_frame = false;
@@ -150,16 +180,22 @@ std::vector<std::string> run_verdict(const Reader& reader, const PlayResult& pla
     std::vector<std::string> wrong;
     const std::vector<Revision>& seen = reader.revisions;
     if (seen.empty()) {
-        std::string why = !folder_problem.empty() ? folder_problem
-                          : reader.left_over > 0
-                              ? "telemetry.json still holds one from before this run's load"
-                              : "the file never appeared at " + reader.watch.path;
+        std::string why =
+            !folder_problem.empty()       ? folder_problem
+            : !play.write_problem.empty() ? "the plug-in could not write telemetry.json.tmp: " +
+                                                play.write_problem
+            : reader.left_over > 0        ? "telemetry.json still holds one from before this run's load"
+                                          : "the file never appeared at " + reader.watch.path;
         wrong.push_back("no document of this run was read: " + why);
     }
     bool closed = !seen.empty() && seen.back().closing;
     if (!seen.empty() && closed == play.crashed) {
         wrong.push_back(play.crashed ? "a closing document after a crash"
                                      : "the closing document was not seen");
+    }
+    if (!seen.empty() && play.write_failures > 0) {
+        wrong.push_back(std::to_string(play.write_failures) + " of the plug-in's writes failed: " +
+                        play.write_problem);
     }
     for (const auto& other : reader.others) {
         wrong.push_back("another program, pid " + std::to_string(other.first) + ", wrote " +
@@ -180,7 +216,7 @@ std::vector<std::string> late_documents(const std::vector<Revision>& seen)
         bool at_once = r.call == (int)Call::start || r.call == (int)Call::pause ||
                        r.call == (int)Call::shutdown;
         if (at_once && r.delay > 0.25) {
-            late.push_back("rev " + std::to_string(i + 1) + " (" + r.cause + ") " +
+            late.push_back("rev " + std::to_string(i + 1) + " (" + cause_text(r.causes) + ") " +
                            number(r.delay, 3) + " s after the host's call");
         }
     }
@@ -189,28 +225,21 @@ std::vector<std::string> late_documents(const std::vector<Revision>& seen)
 
 bool summarize(const Reader& reader, const PlayResult& play, const std::string& folder_problem)
 {
-    const char* causes[] = {"load",    "first frame", "paced",  "follow-up", "started",
-                            "paused",  "job",         "no job", "event",     "closing"};
-    const size_t kinds = sizeof causes / sizeof causes[0];
-    size_t counts[kinds] = {};
+    size_t counts[DRIVE_CAUSES] = {};
     std::vector<double> intervals, paced, quick, immediate;
     for (size_t i = 0; i < reader.revisions.size(); i++) {
         const Revision& r = reader.revisions[i];
-        for (size_t c = 0; c < kinds; c++) {
-            // "event+no job" counts as both.
-            std::string cause = "+" + r.cause + "+";
-            counts[c] += cause.find(std::string("+") + causes[c] + "+") != std::string::npos;
-        }
+        for (int c = 0; c < DRIVE_CAUSES; c++) counts[c] += (r.causes >> c) & 1; // each of a set
         if (i > 0) intervals.push_back((double)(r.at_us - reader.revisions[i - 1].at_us) / 1e6);
-        if (r.cause == "paced") paced.push_back(r.delay);
+        if (r.causes == CAUSE_PACED) paced.push_back(r.delay);
         if (r.call == (int)Call::job || r.call == (int)Call::event) quick.push_back(r.delay);
         if (r.call == (int)Call::start || r.call == (int)Call::pause) immediate.push_back(r.delay);
     }
     std::string by_cause;
-    for (size_t c = 0; c < kinds; c++) {
+    for (int c = 0; c < DRIVE_CAUSES; c++) {
         if (counts[c] == 0) continue;
         by_cause += std::string(by_cause.empty() ? "" : ", ") + std::to_string(counts[c]) + " " +
-                    causes[c];
+                    cause_name((Cause)(1u << c));
     }
     bool closed = !reader.revisions.empty() && reader.revisions.back().closing;
 
@@ -236,10 +265,16 @@ bool summarize(const Reader& reader, const PlayResult& play, const std::string& 
     // A late one is named but does not fail the run: the plug-in had written it at the call,
     // unless a reader held the file, and a loaded machine delays the reader as much.
     for (const std::string& l : late_documents(reader.revisions)) std::printf("  late (over 0.250 s):   %s\n", l.c_str());
-    if (play.interrupted) std::printf("  stopped:               by Ctrl+C, with a shutdown\n");
+    if (play.interrupted != nullptr) {
+        std::printf("  stopped:               by %s, with a shutdown\n", play.interrupted);
+    }
     std::printf("  writes not replaced:   %llu%s\n", (unsigned long long)play.replace_failures,
-                play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind: the rename "
-                                                  "over telemetry.json failed)");
+                play.replace_failures == 0 ? "" : " (telemetry.json.tmp stayed behind whole: the "
+                                                  "rename over telemetry.json failed)");
+    if (play.write_failures > 0) {
+        std::printf("  writes failed:         %llu (telemetry.json.tmp stayed behind cut short: %s)\n",
+                    (unsigned long long)play.write_failures, play.write_problem.c_str());
+    }
     std::printf("  reader:                %llu checks, %llu reads, %llu sharing violations and "
                 "%llu missing-file retries, %llu unreadable, %llu invalid documents\n",
                 (unsigned long long)reader.watch.checks, (unsigned long long)reader.watch.reads,

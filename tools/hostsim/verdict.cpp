@@ -25,13 +25,12 @@ Writer judge_writer(uint32_t pid, uint64_t since)
     return started <= since + START_TOLERANCE_MS ? RUNS : YOUNGER;
 }
 
-// The plug-in's first document after a load: nothing has happened yet.
-bool is_load(const DocumentView& v)
+} // namespace
+
+bool load_shape(const DocumentView& v)
 {
     return v.paused && v.gameTime == 0 && !v.hasJob && v.lastEvent.empty() && v.eventSeq == 0;
 }
-
-} // namespace
 
 bool closing_shape(const DocumentView& v)
 {
@@ -41,7 +40,7 @@ bool closing_shape(const DocumentView& v)
 bool watch_take(WatchState* s, const DocumentView& v)
 {
     const DocumentView& p = s->last;
-    bool fresh = !s->seen || v.pid != p.pid || v.written < p.written || (is_load(v) && !is_load(p));
+    bool fresh = !s->seen || v.pid != p.pid || v.written < p.written || (load_shape(v) && !load_shape(p));
     // The closing document is paused, has no job, names game.closed and keeps eventSeq; a
     // gameplay event the host itself calls game.closed raises eventSeq, and the documents after
     // it go on naming it. Met first, only its shape can tell.
@@ -98,6 +97,12 @@ std::string not_a_document(const DocumentWatch& w)
     return "telemetry.json is " + what;
 }
 
+int64_t document_age_ms(uint64_t written, uint64_t now)
+{
+    if (written <= now) return (int64_t)(now - written);
+    return written - now <= CLOCK_SLACK_MS ? 0 : -1;
+}
+
 std::string watch_verdict(const WatchState& s, const std::string& problem, uint64_t now_tick)
 {
     if (!problem.empty()) return problem;
@@ -105,13 +110,13 @@ std::string watch_verdict(const WatchState& s, const std::string& problem, uint6
     if (s.closed) return "closed";
     // A tick from the future was taken before this machine last started: that host is gone,
     // whatever now runs under its pid.
-    Writer writer = s.last.written > now_tick ? GONE : judge_writer(s.last.pid, s.since);
+    int64_t age = document_age_ms(s.last.written, now_tick);
+    Writer writer = age < 0 ? GONE : judge_writer(s.last.pid, s.since);
     bool gone = writer == GONE || writer == YOUNGER;
     // A gameplay event still waiting at the shutdown is written into the closing document and
     // raises its eventSeq: once its writer is gone, a document of that shape was the last word.
     if (gone && closing_shape(s.last)) return "closed";
     if (gone) return "host gone without a closing document";
-    uint64_t age = now_tick - s.last.written;
     if (age < STALE_AFTER_MS) return "live";
     return "stale " + std::to_string(age / 1000) + " s";
 }

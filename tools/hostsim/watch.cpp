@@ -33,7 +33,7 @@ int watch(Reader* reader, bool follow)
         }
         reads = file.reads;
         looked = file.last;
-        verdict = watch_verdict(reader->writer, problem, os_tick_ms());
+        verdict = watch_verdict(reader->writer, problem, os_tick_fine_ms());
         if (state_of(verdict) != state_of(shown)) {
             say(reader->session, "watch", verdict);
             shown = verdict;
