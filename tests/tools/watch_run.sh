@@ -11,12 +11,14 @@
 #     the native HOSTSIM watches the Wine prefix's data folder while HOSTSIM_EXE (under Wine)
 #     drives there: live, then closed, exit 0, never gone.
 set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
 mode=$1
 shift
 fail() { echo "FAIL: $*"; exit 1; }
 # The verdicts a watch printed as they changed, one a line.
 verdicts() { sed -n 's/^ *[0-9.]*  watch     //p' "$1"; }
-# Waits up to 20 s for process $1 to end by itself; its exit status, or fails.
+# Waits up to 20 s for process $1, the watch writing to $watch, to end by itself; returns its
+# exit status, or fails.
 ends() {
   for _ in $(seq 200); do
     kill -0 "$1" 2>/dev/null || break
@@ -25,7 +27,7 @@ ends() {
   if kill -0 "$1" 2>/dev/null; then
     kill -INT "$1"
     wait "$1" || true
-    cat watch.txt
+    cat "$watch"
     fail "the watch did not end by itself"
   fi
   local got=0
@@ -37,6 +39,7 @@ case $mode in
 replays)
   recordings=$1 work=$2 reader=$3 hostsim=$4
   rm -rf "$work" && mkdir -p "$work/to" && cd "$work"
+  watch=watch.txt
   newer='s/\\"version\\":\\"1.0.0\\"/\\"version\\":\\"1.1.0\\",\\"fuel\\":{\\"litres\\":200}/'
   # name | recording | sed program for its lines | exit status | the watch's verdicts
   rows=(
@@ -90,24 +93,29 @@ replays)
   done
   ;;
 wine)
+  # Run from here: the commands may be relative to this folder.
   work=$1 hostsim=$2
   shift 3
-  rm -rf "$work" && mkdir -p "$work" && cd "$work"
-  printf '0 start\n1.5 pause\n2 start\n4 shutdown\n' >wine.scenario
-  prefix=${WINEPREFIX:-$(cd "$(dirname "$0")/../.." && pwd)/build/windows/wineprefix}
-  "$@" --print-default >/dev/null # the prefix and its user's folders exist from here on
+  rm -rf "$work" && mkdir -p "$work"
+  watch=$work/watch.txt
+  printf '0 start\n1.5 pause\n2 start\n4 shutdown\n' >"$work/wine.scenario"
+  prefix=${WINEPREFIX:-$root/build/windows/wineprefix}
+  # The prefix, its user's folders and its system.reg, which tells a prefix, exist from here on:
+  # a new prefix's registry reaches the disk when its wineserver ends.
+  "$@" --print-default >/dev/null
+  WINEPREFIX=$prefix wineserver -w
   data=$(ls -d "$prefix"/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)/QAV
   mkdir -p "$data"
   rm -f "$data/telemetry.json"
-  "$hostsim" --watch "$data" >watch.txt 2>&1 &
+  "$hostsim" --watch "$data" >"$watch" 2>&1 &
   watcher=$!
-  "$@" wine.scenario >drive.txt 2>&1 || { cat drive.txt; fail "the drive under Wine failed"; }
+  "$@" "$work/wine.scenario" >"$work/drive.txt" 2>&1 || { cat "$work/drive.txt"; fail "the drive under Wine failed"; }
   got=0
   ends $watcher || got=$?
-  cat watch.txt
+  cat "$watch"
   says="waiting for the plug-in,live (writer not checked),closed (writer not checked)"
   [ $got -eq 0 ] || fail "the watch of a Wine prefix exited with $got, not 0"
-  [ "$(verdicts watch.txt | paste -sd,)" = "$says" ] || fail "the watch of a Wine prefix did not say: $says"
+  [ "$(verdicts "$watch" | paste -sd,)" = "$says" ] || fail "the watch of a Wine prefix did not say: $says"
   echo "a Wine prefix: $says, exit 0"
   ;;
 *) fail "unknown mode $mode" ;;
