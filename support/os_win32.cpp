@@ -138,8 +138,9 @@ std::FILE* os_create_new(const std::string& path)
 {
     // CREATE_NEW fails on any name that exists, a link included; the reparse-point flag keeps
     // the open from following one even so.
-    HANDLE h = CreateFileW(os_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                           NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE h = CreateFileW(os_wide(path).c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_of(GetLastError());
         return nullptr;

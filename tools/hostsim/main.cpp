@@ -266,7 +266,8 @@ static int run(const Options& options, const std::string& plugin, const std::str
         return EXIT_LOAD;
     }
     std::string folder_problem = os_folder_problem(reader.watch.path);
-    if (folder_problem.empty() && os_file_stamp(reader.watch.path + ".tmp").kind == FileKind::directory) {
+    bool temp_folder = os_file_stamp(reader.watch.path + ".tmp").kind == FileKind::directory;
+    if (folder_problem.empty() && temp_folder) {
         folder_problem = "telemetry.json.tmp is a directory: the plug-in cannot make its temporary "
                          "file there";
     }
