@@ -108,11 +108,13 @@ int watch(Reader* reader, const std::string& dir, bool follow, bool once)
         std::fprintf(stderr, "hostsim: %s\n", q.problem);
         return EXIT_USAGE;
     }
-    std::printf("hostsim: watching %s%s %s\n\n", q.path,
-                q.wine ? " (in a Wine prefix: its pids are not this system's, its age tells)" : "",
-                once          ? "once"
-                : follow      ? "until Ctrl+C, session after session"
-                              : "until the host closes or is gone, or Ctrl+C");
+    const char* wine = q.wine ? " (in a Wine prefix: its pids are not this system's, its age tells)" : "";
+    if (once) {
+        std::printf("hostsim: one look at %s%s\n\n", q.path, wine);
+    } else {
+        std::printf("hostsim: watching %s%s %s\n\n", q.path, wine,
+                    follow ? "until Ctrl+C, session after session" : "until the host closes or is gone, or Ctrl+C");
+    }
     std::printf("    time  source    what\n");
     qav_status shown = q.status;
     bool said = false;
