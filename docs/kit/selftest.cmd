@@ -16,13 +16,16 @@ if not "%~1"=="" goto usage
 rem First one look at telemetry.json, by the readers' rule: a second plug-in loaded beside a
 rem running game would write into its data folder and spoil the game's session too.
 set live=
+set looked=
 set "data=the data folder: unknown"
 for /f "tokens=1-4*" %%A in ('hostsim.exe --watch --once 2^>^&1') do (
   if "%%A %%B %%C %%D"=="hostsim: one look at" set "data=%%E"
+  if "%%A"=="verdict:" set looked=1
   if "%%A %%B"=="verdict: live" set live=1
   if "%%A %%B"=="verdict: stale" set live=1
 )
 if defined live goto refuse
+if not defined looked goto unlooked
 
 set "out=%~dp0"
 call :writable
@@ -48,6 +51,12 @@ echo selftest: QAV is writing for a running game: close the game and run this ag
 echo It loaded nothing and wrote nothing. What it read:
 for /f "delims=" %%L in ('hostsim.exe --watch --once 2^>^&1') do echo   %%L
 exit /b 2
+
+:unlooked
+echo selftest: FAILED, nothing ran: "hostsim.exe --watch --once" gave no verdict on telemetry.json,
+echo so a running game could not be ruled out. What it said:
+hostsim.exe --watch --once
+exit /b 1
 
 :elsewhere
 echo This folder cannot be written: "%out%"
