@@ -85,7 +85,9 @@ void refused(Reader* reader, const qav_reader& q)
 }
 
 // What is at the path when the reader skips it as if it were missing: it opens only a regular
-// file, and a folder or a FIFO there is worth a word.
+// file, and a folder or a FIFO there is worth a word. Looked at every ODD_LOOK_MS, not at every
+// poll: the reader's own look is the one that must be quick.
+const uint64_t ODD_LOOK_MS = 200;
 std::string unreadable_kind(const std::string& path)
 {
     switch (os_file_stamp(path).kind) {
@@ -119,6 +121,7 @@ int watch(Reader* reader, const std::string& dir, bool follow, bool once)
     qav_status shown = q.status;
     bool said = false;
     std::string odd;
+    uint64_t looked_at = 0;
     for (;;) {
         // A look every 5 ms, as the drive's reader looks, so that the load document, which
         // the next one replaces 10 ms later, is not missed; the reader still looks at the
@@ -127,11 +130,14 @@ int watch(Reader* reader, const std::string& dir, bool follow, bool once)
         qav_status status = once ? qav_get_status(&q) : q.status;
         if (got == QAV_NEW) take(reader, q, status);
         if (got == QAV_REFUSED) refused(reader, q);
-        std::string kind = unreadable_kind(q.path);
-        if (!kind.empty() && kind != odd) {
-            say(reader->session, "reader", "telemetry.json is " + kind + ": no document can be read from it");
+        if (once || os_tick_ms() - looked_at >= ODD_LOOK_MS) {
+            looked_at = os_tick_ms();
+            std::string kind = unreadable_kind(q.path);
+            if (!kind.empty() && kind != odd) {
+                say(reader->session, "reader", "telemetry.json is " + kind + ": no document can be read from it");
+            }
+            odd = kind;
         }
-        odd = kind;
         if (!said || !same_verdict(status, shown)) {
             say(reader->session, "watch", verdict_of(status));
             shown = status;
