@@ -55,8 +55,15 @@ void take(Reader* reader, const qav_reader& q, qav_status status)
     r.at_us = os_micros();
     r.view = view_of(q.doc);
     // A watch may begin in the middle of a session, sees sessions follow one another, and
-    // makes no calls to time from: a session's first document read is "first".
-    const Revision* previous = reader->revisions.empty() || q.new_session ? nullptr : &reader->revisions.back();
+    // makes no calls to time from: a session's first document read is "first". Two hosts
+    // sharing the folder are each told apart from their own previous document.
+    const Revision* previous = nullptr;
+    for (size_t i = reader->revisions.size(); i > 0 && !q.new_session; i--) {
+        if (reader->revisions[i - 1].view.pid == q.doc.pid) {
+            previous = &reader->revisions[i - 1];
+            break;
+        }
+    }
     explain(reader->session, previous, &r, &reader->awaiting_frame);
     r.call = -1;
     if (previous == nullptr) r.causes = CAUSE_FIRST;
