@@ -2,7 +2,7 @@
 # Builds the release QAV.dll and hostsim.exe (the windows preset) and writes the package a
 # player downloads: DIR/QAV-VERSION-windows-x64.zip (DIR is dist unless given) with the DLL,
 # INSTALL.txt, the reader's guide and schema, LICENSE, CHANGELOG.md and BUILDINFO.txt; the
-# companion kit for those who write a reader, DIR/QAV-VERSION-companion-kit.zip: the DLL,
+# companion kit for those who write a reader, DIR/QAV-VERSION-companion-kit.zip: README.txt, the DLL,
 # hostsim.exe and selftest.cmd, the guide, the schema, hostsim's manual, built-in drive and
 # pacing picture, the reference readers, the recordings, LICENSE, CHANGELOG.md and its own
 # BUILDINFO.txt; and DIR/SHA256SUMS, the sums of both zips, to publish beside them. The version
@@ -46,63 +46,18 @@ write_buildinfo() {
     *) printf 'source tree:   unknown\n\n' ;;
   esac
   printf 'Built from that source with cmake --preset windows (Release) and packed by\n'
-  printf 'scripts/package.sh. With these Debian packages the same source gives the same\n'
-  printf 'programs and the same zip, byte for byte, wherever it is built.\n\n'
+  printf 'scripts/package.sh in the source repository. With these Debian packages the same\n'
+  printf 'source gives the same programs and the same zip, byte for byte, wherever it is built.\n\n'
   dpkg-query -W -f='${Package}\t${Version}\n' g++-mingw-w64-x86-64-win32 \
     gcc-mingw-w64-x86-64-win32-runtime binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev cmake zip |
     awk -F'\t' '{printf "%-36s %s\n", $1, $2}'
 }
 
-# The zipped Markdown must not send a player to a file that is not in the zip: a relative link
-# to a staged file is pointed at it (from the folder the Markdown is zipped in), and any other
-# file it names by link or by a code span with a folder in it is named as a path in the source
-# repository.
-#   rewrite_links SOURCE.md STAGED.md ZIPNAME ZIPNAME=SOURCE...
-rewrite_links() {
-  local source=$1 staged=$2 zipname=$3
-  shift 3
-  SOURCE=$source ZIPDIR=$(dirname "$zipname") perl -i -pe '
-    BEGIN {
-      %zipped = map { my ($n, $s) = split /=/, $_, 2; ($s => $n) } splice @ARGV, 1;
-      ($dir = $ENV{SOURCE}) =~ s{[^/]*$}{};
-    }
-    sub repo_path {
-      my @parts;
-      for (split m{/}, $dir . $_[0]) { $_ eq ".." ? pop @parts : push @parts, $_ }
-      join "/", @parts;
-    }
-    # The zipped file `to` as its folder `from` in the zip names it.
-    sub relative {
-      my @to = split m{/}, $_[0];
-      my @from = grep { $_ ne "." } split m{/}, $_[1];
-      while (@to > 1 && @from && $to[0] eq $from[0]) { shift @to; shift @from }
-      join "/", ("..") x @from, @to;
-    }
-    sub elsewhere { "`$_[0]` in the source repository" }
-    s{(!?)\[([^\]]*)\]\(([^)\s]+)\)|`([^`]+)`}{
-      my ($bang, $text, $target, $code) = ($1, $2, $3, $4);
-      if (defined $code) {
-        my ($path) = $code =~ m{(\S+/\S+)$};
-        $path && -f $path && !$zipped{$path} ? elsewhere($code) : "`$code`";
-      } elsif ($target =~ m{^(#|[a-z]+:)}) {
-        "$bang\[$text\]($target)";
-      } else {
-        my ($file, $anchor) = $target =~ m{^([^#]*)(#.*)?$};
-        my $path = repo_path($file);
-        if ($zipped{$path}) {
-          "$bang\[$text\](" . relative($zipped{$path}, $ENV{ZIPDIR}) . ($anchor // "") . ")";
-        }
-        elsif ($bang) { "$text: " . elsewhere($path) }
-        elsif ($text =~ m{^`[^`/]*`$}) { elsewhere($path) }
-        else { "$text (" . elsewhere($path) . ")" }
-      }
-    }ge' "$staged" "$@"
-}
-
-# Writes OUT/NAME.zip from FILES, each ZIPNAME=SOURCE, in the order given. Nothing of the
-# machine that packs gets in: every file gets mode 0644 whatever the umask and the date
-# 2000-01-01 00:00 UTC (zip stores local times, so it runs in UTC), the files go in in the
-# order given, and zip -X stores no owner, no extra time stamps and no other attribute.
+# Writes OUT/NAME.zip from FILES, each ZIPNAME=SOURCE, in the order given, its Markdown as
+# scripts/kit_docs.pl rewrites it. Nothing of the machine that packs gets in: every file gets
+# mode 0644 whatever the umask and the date 2000-01-01 00:00 UTC (zip stores local times, so
+# it runs in UTC), the files go in in the order given, and zip -X stores no owner, no extra
+# time stamps and no other attribute.
 #   make_zip NAME ZIPNAME=SOURCE...
 make_zip() {
   local name=$1 stage=$build/package/$1 file zipname names=()
@@ -117,8 +72,15 @@ make_zip() {
   done
   for file in "$@"; do
     zipname=${file%%=*}
-    if [[ $zipname == *.md ]]; then rewrite_links "${file#*=}" "$stage/$zipname" "$zipname" "$@"; fi
+    # The zipped Markdown never sends a reader to a file that is not in the zip.
+    if [[ $zipname == *.md ]]; then
+      perl scripts/kit_docs.pl rewrite "${file#*=}" "$stage/$zipname" "$zipname" "$@"
+    fi
   done
+  # Every command in its documents works from the unpacked zip: none names a file of the
+  # source that the zip does not have, unless it says so.
+  perl scripts/kit_docs.pl check "$stage" ||
+    { echo "package.sh: $name's documents name files it does not have" >&2; exit 1; }
   find "$stage" -type f -exec chmod 0644 {} +
   find "$stage" -type f -exec touch -d '2000-01-01 00:00:00 UTC' {} +
   # -D: files only, no entries for their folders, which would carry the packing machine's
@@ -142,6 +104,7 @@ for file in readers/README.md readers/c/qav_reader.h readers/c/qav_reader.c read
   kit+=("${file#docs/}=$file")
 done
 make_zip "QAV-$version-companion-kit" \
+  README.txt=docs/kit/README.txt \
   QAV.dll=$build/bin/QAV.dll hostsim.exe=$build/bin/hostsim.exe selftest.cmd=docs/kit/selftest.cmd \
   telemetry.md=docs/telemetry.md telemetry.schema.json=docs/telemetry.schema.json \
   hostsim.md=docs/hostsim.md drive.scenario=docs/drive.scenario pacing.png=docs/pacing.png \

@@ -18,8 +18,11 @@ ctest --preset native -j "$jobs"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows
-# The native readers beside a host under Wine, and which Linux clock its documents follow.
+# The native readers and the native watch beside a host under Wine, and which Linux clock its
+# documents follow.
 bash readers/tests/wine_side.sh
+bash tests/tools/watch_run.sh wine build/windows/watch_wine build/native/bin/hostsim \
+  -- bash scripts/wine.sh build/windows/bin/hostsim.exe
 
 # The package a player downloads and the companion kit, checked against the DLL the Windows
 # tests just ran against, and the kit's self-test as a companion author runs it.

@@ -108,27 +108,11 @@ void os_thread_join(OsThread* thread);
 // The clock the plug-in stamps `written` with, in milliseconds: GetTickCount64 on Windows,
 // CLOCK_MONOTONIC_COARSE natively. A document's age is this minus its `written`.
 uint64_t os_tick_ms();
-// The same clock read to the millisecond, for judging another writer's stamps: natively
-// CLOCK_MONOTONIC, which the coarse reading trails by up to a few milliseconds, so a writer
-// that stamps with it (as the reader's guide suggests) never seems to write from the future;
-// GetTickCount64 on Windows, which has no finer reading.
-uint64_t os_tick_fine_ms();
-
-// Whether a process with this id runs now (a document's `pid`, for one that never closed).
-bool os_process_alive(uint32_t pid);
-
 uint32_t os_process_id();
 
 // Why the folder that holds `file` cannot take a new file beside it: "the folder F is missing",
 // "... is not a folder", "... cannot be written"; "" when it can.
 std::string os_folder_problem(const std::string& file);
-
-// When the process with this id started, on the os_tick_ms clock, so that it can be set
-// against a document's `written`; false when the system will not tell. Windows: its creation
-// time, taken back from the current wall time to the current tick. Linux: field 22 of
-// /proc/PID/stat, clock ticks of CLOCK_BOOTTIME, less the time the machine slept
-// (CLOCK_BOOTTIME now less the tick now). Either is exact to about 16 ms.
-bool os_process_started_ms(uint32_t pid, uint64_t* tick);
 
 // Creates one folder; an existing one is fine, any other failure shows at the first write.
 void os_create_directory(const std::string& path);

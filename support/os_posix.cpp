@@ -176,20 +176,6 @@ void os_thread_join(OsThread* t)
 
 uint64_t os_tick_ms() { return posix_tick_ms(); }
 
-uint64_t os_tick_fine_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u;
-}
-
-bool os_process_alive(uint32_t pid)
-{
-    // Signal 0 only asks; EPERM means the process runs under another user.
-    if (pid == 0 || pid > (uint32_t)INT32_MAX) return false;
-    return kill((pid_t)pid, 0) == 0 || errno == EPERM;
-}
-
 uint32_t os_process_id() { return posix_process_id(); }
 
 std::string os_folder_problem(const std::string& file)
@@ -202,32 +188,6 @@ std::string os_folder_problem(const std::string& file)
         return "the folder " + folder + " cannot be written: " + std::strerror(errno);
     }
     return "";
-}
-
-bool os_process_started_ms(uint32_t pid, uint64_t* tick)
-{
-    std::string text;
-    if (os_read_file("/proc/" + std::to_string(pid) + "/stat", 4096, &text, true) != ReadResult::ok) {
-        return false;
-    }
-    // The command name in parentheses may hold spaces and ')': count fields after the last ')',
-    // which ends field 2; the start time is field 22.
-    size_t at = text.rfind(')');
-    for (int field = 2; field < 22 && at != std::string::npos; field++) at = text.find(' ', at + 1);
-    if (at == std::string::npos) return false;
-    char* end = nullptr;
-    unsigned long long clock_ticks = std::strtoull(text.c_str() + at + 1, &end, 10);
-    long hz = sysconf(_SC_CLK_TCK);
-    struct timespec boot;
-    if (end == text.c_str() + at + 1 || hz <= 0 || clock_gettime(CLOCK_BOOTTIME, &boot) != 0) {
-        return false;
-    }
-    uint64_t boot_ms = (uint64_t)boot.tv_sec * 1000u + (uint64_t)boot.tv_nsec / 1000000u;
-    uint64_t now = os_tick_ms();
-    uint64_t slept = boot_ms > now ? boot_ms - now : 0;
-    uint64_t started = (uint64_t)clock_ticks * 1000u / (uint64_t)hz;
-    *tick = started > slept ? started - slept : 0;
-    return true;
 }
 
 void os_create_directory(const std::string& path) { (void)mkdir(path.c_str(), 0777); }

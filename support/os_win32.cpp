@@ -262,18 +262,6 @@ void os_thread_join(OsThread* t)
 }
 
 uint64_t os_tick_ms() { return platform_tick_ms(); }
-uint64_t os_tick_fine_ms() { return platform_tick_ms(); }
-
-bool os_process_alive(uint32_t pid)
-{
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (process == NULL) return GetLastError() == ERROR_ACCESS_DENIED; // runs, not ours to ask
-    DWORD code = 0;
-    bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-    CloseHandle(process);
-    return alive;
-}
-
 uint32_t os_process_id() { return platform_process_id(); }
 
 std::string os_folder_problem(const std::string& file)
@@ -291,25 +279,6 @@ std::string os_folder_problem(const std::string& file)
     }
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return "";
-}
-
-bool os_process_started_ms(uint32_t pid, uint64_t* tick)
-{
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (process == NULL) return false;
-    FILETIME created, exited, kernel, user;
-    bool known = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
-    CloseHandle(process);
-    if (!known) return false;
-    // The creation time is wall time: count back from now on both clocks.
-    FILETIME wall;
-    GetSystemTimeAsFileTime(&wall);
-    uint64_t now = os_tick_ms();
-    uint64_t start100ns = (uint64_t)created.dwHighDateTime << 32 | created.dwLowDateTime;
-    uint64_t now100ns = (uint64_t)wall.dwHighDateTime << 32 | wall.dwLowDateTime;
-    uint64_t age = now100ns > start100ns ? (now100ns - start100ns) / 10000 : 0;
-    *tick = now > age ? now - age : 0;
-    return true;
 }
 
 void os_create_directory(const std::string& path) { platform_create_directory(os_wide(path).c_str()); }

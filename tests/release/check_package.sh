@@ -20,7 +20,7 @@ if [[ $zip == *companion-kit.zip ]]; then
   # the readers without their tests, every recording and scenario without the script that
   # makes them
   expected=$( (printf '%s\n' BUILDINFO.txt CHANGELOG.md LICENSE QAV.dll drive.scenario hostsim.exe \
-      hostsim.md pacing.png selftest.cmd telemetry.md telemetry.schema.json
+      README.txt hostsim.md pacing.png selftest.cmd telemetry.md telemetry.schema.json
     cd "$source" && find readers docs/recordings -type f ! -path '*test*' ! -name CMakeLists.txt \
       ! -name make.sh ! -path '*__pycache__*' | sed 's|^docs/||') | LC_ALL=C sort)
 else

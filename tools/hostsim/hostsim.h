@@ -1,7 +1,7 @@
 // The parts of the simulator: the player, which is the host (it loads the plug-in and makes
 // the scenario's calls 60 times a second); the reader, which watches telemetry.json from a
-// thread of its own the way a companion application would, and alone follows a real host's
-// file in --watch; and the replay, which publishes a recording's documents again.
+// thread of its own the way a companion application would; the watch, which follows a real
+// host's file with the C reader; and the replay, which publishes a recording's documents again.
 #ifndef QAV_TOOLS_HOSTSIM_HOSTSIM_H
 #define QAV_TOOLS_HOSTSIM_HOSTSIM_H
 
@@ -152,27 +152,16 @@ std::string restamp_problem(const std::vector<Recorded>& docs);
 // Whether two paths name one file: by identity where either exists, else by folder and name.
 bool same_file(const std::string& a, const std::string& b);
 
-// What a watch knows of the session whose documents it reads.
-struct WatchState {
-    bool seen = false;    // a document was read
-    DocumentView last;    // the last document read
-    uint64_t since = 0;   // `written` of the first document read of its session: the load
-                          // document, when the watch saw it; no older process wrote them
-    bool closed = false;  // the last document is its session's closing one
-};
-
 struct Reader {
     Recording* record = nullptr; // every revision, one JSON line each
     Session* session = nullptr;
     std::atomic<bool> stop{false};
     bool busy = false;     // read at every poll, changed or not, as a careless reader does
-    bool watching = false; // no player: each document's age and writer are shown instead
 
     // Touched by the reader thread while it runs, by the player only before and after.
     DocumentWatch watch; // telemetry.json, and the looks and reads it took
     std::vector<Revision> revisions;
     std::vector<std::string> problems; // the first few unreadable or invalid documents
-    WatchState writer; // in a watch: the session of the documents read
     uint64_t sharing = 0, missing = 0, failed = 0, invalid = 0;
     bool awaiting_frame = false;       // see explain()
     uint64_t left_over = 0;            // documents from before this run's load
@@ -226,37 +215,18 @@ std::vector<std::string> late_documents(const std::vector<Revision>& seen);
 // Prints the summary of a drive and its verdict; returns whether it was good.
 bool summarize(const Reader& reader, const PlayResult& play, const std::string& folder_problem);
 
-// Follows telemetry.json, printing each verdict as it changes, until the host closes or is
-// gone (with `follow`, through session after session) or Ctrl+C; prints the last verdict and
-// returns the exit status.
-int watch(Reader* reader, bool follow);
+// Follows the folder DIR's telemetry.json (the data folder when DIR is ""), printing each
+// verdict as it changes, until the host closes or is gone (with `follow`, through session after
+// session) or Ctrl+C; with `once`, reads it once. It judges the host by the C reader's rule,
+// the one every reader follows, and prints its verdict in the readers' words. Prints the last
+// verdict and returns the exit status.
+int watch(Reader* reader, const std::string& dir, bool follow, bool once);
 
-enum { STALE_AFTER_MS = 3000 }; // a host sending frames writes every second
-// How far ahead of the watch's clock a document may be stamped and still be taken as written
-// now, as the readers allow: a writer that reads the clock more finely than the plug-in (a
-// hand-made one on CLOCK_MONOTONIC, as the reader's guide suggests), or between two of the
-// watch's readings.
-enum { CLOCK_SLACK_MS = 100 };
+// A revision as the table shows it: its causes, delay and main values.
+std::string describe(const Revision& r);
 
-// How old a document stamped `written` is at `now` (the watch's os_tick_fine_ms), 0 when it is
-// a little ahead; -1 when it is further ahead than the slack: it was taken before this machine
-// last started, by a writer that is gone.
-int64_t document_age_ms(uint64_t written, uint64_t now);
-
-// Takes a valid document just read into the watch's state; returns whether a new session
-// begins with it.
-bool watch_take(WatchState* state, const DocumentView& document);
-
-// "pid N runs", "pid N gone" or "pid N is another process's, started after this session
-// began", by the rule that judges a writer alive.
-std::string writer_text(const WatchState& state);
-
-// What the file is when the watch's last look found no document in it ("telemetry.json is a
-// directory"), or "" when it held one or nothing was there.
+// What the file is when the drive's reader's last look found no document in it
+// ("telemetry.json is a directory"), or "" when it held one or nothing was there.
 std::string not_a_document(const DocumentWatch& watch);
-
-// What the watch knows tells of the writer at `now_tick`: "live", "stale N s", "closed",
-// "host gone without a closing document", "no file yet", or what `problem` names.
-std::string watch_verdict(const WatchState& state, const std::string& problem, uint64_t now_tick);
 
 #endif

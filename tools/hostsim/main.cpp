@@ -15,7 +15,7 @@ const char USAGE[] =
     "       hostsim --check SCENARIO\n"
     "       hostsim --print-default\n"
     "       hostsim --replay FILE [--to DIR] [--restamp] [--speed F]\n"
-    "       hostsim --watch [DIR] [--follow] [--record FILE]\n"
+    "       hostsim --watch [DIR] [--follow | --once] [--record FILE]\n"
     "\n"
     "Loads the QAV plug-in (default: the one beside hostsim), plays SCENARIO (default: the\n"
     "built-in ten-second drive) at 60 frames a second, and prints every revision of\n"
@@ -38,6 +38,7 @@ const char USAGE[] =
     "                  real host writes it, telling live, stale, closed or gone as it changes,\n"
     "                  until the host closes or is gone, or Ctrl+C\n"
     "  --follow        with --watch: go on after a session ends, until Ctrl+C\n"
+    "  --once          with --watch: read the file once, print the verdict and end\n"
     "Exit status:\n";
 
 void print_usage(std::FILE* to)
@@ -54,6 +55,7 @@ struct Options {
     bool busy_reader = false;
     bool watch = false;
     bool follow = false;
+    bool once = false;
 };
 
 // Each option sets either a text or a flag.
@@ -69,6 +71,7 @@ const OptionRow OPTIONS[] = {
     {"--check", nullptr, &Options::check},      {"--busy-reader", nullptr, &Options::busy_reader},
     {"--watch", nullptr, &Options::watch},      {"--restamp", nullptr, &Options::restamp},
     {"--speed", &Options::speed, nullptr},      {"--follow", nullptr, &Options::follow},
+    {"--once", nullptr, &Options::once},
 };
 
 bool parse_options(const std::vector<std::string>& args, Options* o, std::string* error)
@@ -113,9 +116,11 @@ bool parse_options(const std::vector<std::string>& args, Options* o, std::string
     } else if ((o->to_given || o->restamp || !o->speed.empty()) && o->replay.empty()) {
         *error = "--to, --restamp and --speed go with --replay";
     } else if (o->watch && plays) {
-        *error = "--watch takes only a folder, --follow and --record";
-    } else if (o->follow && !o->watch) {
-        *error = "--follow goes with --watch";
+        *error = "--watch takes only a folder, --follow or --once, and --record";
+    } else if ((o->follow || o->once) && !o->watch) {
+        *error = "--follow and --once go with --watch";
+    } else if (o->follow && o->once) {
+        *error = "--follow and --once exclude each other";
     }
     return error->empty();
 }
@@ -226,11 +231,12 @@ static int run(const Options& options, const std::string& plugin, const std::str
     reader.session = &session;
     reader.watch.path = telemetry;
     reader.busy = options.busy_reader;
-    reader.watching = options.watch;
     reader.record = recording;
     if (options.watch) {
         *ran = true;
-        return watch(&reader, options.follow);
+        // The folder, not the file: the reader names the file itself.
+        std::string dir = telemetry.substr(0, telemetry.size() - std::strlen("/telemetry.json"));
+        return watch(&reader, dir, options.follow, options.once);
     }
 
     HostPlugin library;

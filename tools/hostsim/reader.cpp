@@ -1,6 +1,8 @@
-// The reader: support/reader.h's read-on-change, from a thread of its own while the host
-// plays. Every new document is judged by the document check, told apart from the previous
-// one, printed and recorded.
+// The drive's reader: support/reader.h's read-on-change, from a thread of its own while the
+// host plays. Every new document is held to the document check, the strict shape of the
+// plug-in's own 1.0.0 documents (not the readers' 1.x rule, which accepts added members):
+// a drive checks that our plug-in writes exactly what we publish, which is another job than
+// judging a host. Each is told apart from the previous one, printed and recorded.
 #include "tools/hostsim/hostsim.h"
 
 #include <nlohmann/json.hpp>
@@ -16,15 +18,7 @@ const size_t PROBLEMS_KEPT = 5;
 // A document's null coordinate or speed is NaN in its view.
 std::string fixed(double v, int decimals) { return std::isnan(v) ? "null" : number(v, decimals); }
 
-// In a watch: how old the document is by this machine's tick, and whether its writer runs.
-std::string writer_of(const WatchState& writer)
-{
-    const DocumentView& v = writer.last;
-    int64_t ms = document_age_ms(v.written, os_tick_fine_ms());
-    std::string age = ms < 0 ? "from before this machine started"
-                             : "age " + fixed((double)ms / 1000, 1) + " s";
-    return "  " + age + ", " + writer_text(writer);
-}
+} // namespace
 
 std::string describe(const Revision& r)
 {
@@ -43,6 +37,8 @@ std::string describe(const Revision& r)
             std::to_string(v.eventSeq);
     return text;
 }
+
+namespace {
 
 // A document of another process's: counted against its pid, and named once.
 void other_writer(Reader* reader, uint32_t pid)
@@ -92,27 +88,19 @@ void reader_poll(Reader* reader, bool force)
         if (!why.empty()) {
             reader->invalid++;
             problem(reader, "invalid document: " + why);
-        } else if (!reader->watching && r.view.written < reader->session->load_tick) {
+        } else if (r.view.written < reader->session->load_tick) {
             // Written before our load, by whatever pid: an earlier session's.
             reader->left_over++;
             r.causes = CAUSE_LEFT_OVER;
             say_locked(reader->session, "reader",
                        "left over from before this run's load: " + describe(r));
-        } else if (!reader->watching && r.view.pid != reader->session->host_pid) {
+        } else if (r.view.pid != reader->session->host_pid) {
             // Our own host is this process: any other pid is another program's plug-in.
             other_writer(reader, r.view.pid);
             r.causes = CAUSE_OTHER_WRITER;
         } else {
-            // A watch may begin in the middle of a session, sees sessions follow one another,
-            // and makes no calls to time from: a session's first document read is "first".
-            bool fresh = reader->watching && watch_take(&reader->writer, r.view);
-            const Revision* previous =
-                reader->revisions.empty() || fresh ? nullptr : &reader->revisions.back();
+            const Revision* previous = reader->revisions.empty() ? nullptr : &reader->revisions.back();
             explain(reader->session, previous, &r, &reader->awaiting_frame);
-            if (reader->watching) {
-                if (previous == nullptr) r.causes = CAUSE_FIRST;
-                r.call = -1;
-            }
             r.delay = 0;
             if (r.call >= 0) {
                 r.delay = (double)((int64_t)now - (int64_t)r.since_us) / 1e6;
@@ -121,7 +109,7 @@ void reader_poll(Reader* reader, bool force)
             }
             reader->revisions.push_back(r);
             say_locked(reader->session, ("rev " + std::to_string(reader->revisions.size())).c_str(),
-                       describe(r) + (reader->watching ? writer_of(reader->writer) : ""));
+                       describe(r));
         }
         if (reader->record != nullptr) {
             record_document(reader->record, (double)(now - reader->session->start_us) / 1e6, cause_text(r.causes), bytes);

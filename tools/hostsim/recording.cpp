@@ -119,7 +119,7 @@ bool read_recording(const std::string& path, std::vector<Recorded>* out)
     }
     RecordingError error;
     if (parse_recording(text, out, &error)) return true;
-    std::fprintf(stderr, "hostsim: %s:%d: %s (docs/hostsim.md has the format)\n", path.c_str(),
+    std::fprintf(stderr, "hostsim: %s:%d: %s (hostsim.md, hostsim's manual, has the format)\n", path.c_str(),
                  error.line, error.message.c_str());
     return false;
 }
