@@ -104,7 +104,7 @@ sub rewrite {
                 my $path = $repo_path->($file);
                 if ($zipped{$path}) { "$bang\[$text\](" . $relative->($zipped{$path}) . ($anchor // '') . ')' }
                 elsif ($bang) { "$text: `$path` $ELSEWHERE" }
-                elsif ($text =~ m{^`[^`/]*`$}) { "`$path` $ELSEWHERE" }
+                elsif ($text =~ m{^`[^`]*`$}) { "`$path` $ELSEWHERE" }
                 else { "$text (`$path` $ELSEWHERE)" }
             }
         }ge;

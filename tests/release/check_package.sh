@@ -17,12 +17,13 @@ fail() { echo "$1"; status=1; }
 unzip -q "$zip" -d "$work"
 source=$(cd "$(dirname "$0")/../.." && pwd)
 if [[ $zip == *companion-kit.zip ]]; then
-  # the readers without their tests, every recording and scenario without the script that
-  # makes them
+  # the readers and the live page without their tests, benchmarks and test-only lock file,
+  # every recording and scenario without the script that makes them
   expected=$( (printf '%s\n' BUILDINFO.txt CHANGELOG.md LICENSE QAV.dll drive.scenario hostsim.exe \
       README.txt hostsim.md pacing.png selftest.cmd telemetry.md telemetry.schema.json
-    cd "$source" && find readers docs/recordings -type f ! -path '*test*' ! -name CMakeLists.txt \
-      ! -name make.sh ! -path '*__pycache__*' | sed 's|^docs/||') | LC_ALL=C sort)
+    cd "$source" && git ls-files readers dashboard docs/recordings | grep -v -e test -e bench \
+      -e CMakeLists.txt -e make.sh -e .gitignore -e package-lock.json | sed 's|^docs/||') |
+    LC_ALL=C sort)
 else
   expected=$(printf '%s\n' BUILDINFO.txt CHANGELOG.md INSTALL.txt LICENSE QAV.dll telemetry.md \
     telemetry.schema.json)
@@ -63,7 +64,7 @@ for md in $(cd "$work" && find . -name '*.md'); do
         if ($file ne "" && !-f $file) || ($file eq "" && !$anchors{$anchor});
     }
     while (m{`[^`\n]*?([^`\s]+/[^`\s]+)`(?! in the source repository)}g) {
-      print "$ARGV: names $1 as if it were in the zip\n" if -f "$ENV{SOURCE}/$1";
+      print "$ARGV: names $1 as if it were in the zip\n" if -f "$ENV{SOURCE}/$1" && !-e $1;
     }' "$(basename "$md")") > "$work/links"
   if [ -s "$work/links" ]; then fail "$(cat "$work/links")"; fi
 done

@@ -28,6 +28,7 @@ done <<'ROWS'
 Replay `docs/recordings/drive.jsonl` or run `bash scripts/demo.sh`.|Replay `recordings/drive.jsonl` or run `bash scripts/demo.sh` in the source repository.
 Tests: `node --test readers/js/test/`.|Tests: `node --test readers/js/test/` in the source repository.
 The [drive](recordings/drive.jsonl#top) and the [demo](../scripts/demo.sh).|The [drive](recordings/drive.jsonl#top) and the demo (`scripts/demo.sh` in the source repository).
+The table ([`readers/tests/`](../readers/tests/documents.jsonl)).|The table (`readers/tests/documents.jsonl` in the source repository).
 A folder of your own, `/tmp/qav`, or [the site](https://example.org/a/b).|A folder of your own, `/tmp/qav`, or [the site](https://example.org/a/b).
 ROWS
 
