@@ -93,14 +93,16 @@ make_zip() {
 write_buildinfo "for Windows (64-bit)" QAV.dll > $build/package-buildinfo.txt
 write_buildinfo "companion kit" "QAV.dll, hostsim.exe" > $build/kit-buildinfo.txt
 
-# The kit: the readers' libraries, commands and manuals (not their tests, which need this
-# source tree), and every recording with its scenario.
+# The kit: the readers' libraries, commands and manuals and the live page (not their tests,
+# which need this source tree), and every recording with its scenario.
 kit=()
 for file in readers/README.md readers/c/qav_reader.h readers/c/qav_reader.c readers/c/main.c \
             readers/c/README.md readers/python/qav_reader.py readers/python/pyproject.toml \
-            readers/python/README.md readers/js/qav-reader.js readers/js/package.json \
-            readers/js/README.md docs/recordings/README.md docs/recordings/*.jsonl \
-            docs/recordings/*.scenario; do
+            readers/python/README.md readers/js/qav-reader.js readers/js/qav-reader.d.ts \
+            readers/js/package.json readers/js/README.md dashboard/README.md \
+            dashboard/package.json dashboard/qav-dashboard.js dashboard/qav-dashboard.cmd \
+            dashboard/server.js dashboard/page/* docs/recordings/README.md \
+            docs/recordings/*.jsonl docs/recordings/*.scenario; do
   kit+=("${file#docs/}=$file")
 done
 make_zip "QAV-$version-companion-kit" \

@@ -2,7 +2,7 @@
 # Builds both QAV builds and runs every test: the native unit tests (ASan + UBSan), the
 # reference readers (C, Python, Node.js; the C one also under Wine) and the
 # torn-read stress, the real QAV.dll under Wine with its tables, version resource and
-# reproducibility, the native readers beside a host under Wine with the clock it stamps, the
+# reproducibility, the native readers and watch beside a host under Wine with the clock it stamps, the
 # release zip and the companion kit with the kit's self-test, both zips rebuilt from two clean
 # clones of the commit, and a bounded libFuzzer run (clang, ASan + UBSan; QAV_FUZZ_SECONDS,
 # default 60).
