@@ -21,7 +21,7 @@ WAITING, LIVE, STALE, CLOSED, GONE = "waiting", "live", "stale", "closed", "gone
 WINDOWS = sys.platform == "win32"
 
 _MAX_DEPTH = 64         # nesting of a document, itself counting as 1
-_INTERVAL = 0.02        # s between two looks at the file: a new document is seen within 20 ms
+_INTERVAL = 0.1         # s between two looks at the file: idle, CPython's wake-ups cost more than the stat
 _RECHECK_MS = 1000      # how long a look at the writer's process holds while nothing changes
 _WRITERS_KEPT = 4       # pids whose sessions are remembered, for hosts sharing a folder
 _PID_MAX = 4194304      # the largest pid Linux hands out, where /proc does not say
