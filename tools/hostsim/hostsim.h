@@ -34,6 +34,10 @@ std::string number(double v, int decimals = -1);
 // purpose, and each is written \xHH.
 std::string escaped(const std::string& s);
 
+// Writes `bytes` whole into `file` and closes it: "" when both worked, else why not, in the
+// system's words. A full disk may show only at the close, when the buffer goes out.
+std::string write_and_close(std::FILE* file, const std::string& bytes);
+
 // Ctrl+C presses (and SIGTERM, SIGHUP...) so far; the first ends a drive, a watch or a replay
 // in good order, the second at once. `g_interrupted_by` names the first.
 extern std::atomic<int> g_interrupts;

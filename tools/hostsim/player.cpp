@@ -182,16 +182,9 @@ std::string write_problem(const std::string& temp)
     if (file == nullptr) return os_error_text();
     // As much as the largest document: a disk with room for a small one may lack it.
     const std::string bytes(DOCUMENT_READ_LIMIT, ' ');
-    errno = 0;
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    std::string why = os_error_text("the write failed");
-    errno = 0;
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        why = os_error_text("the write failed");
-    }
+    std::string why = write_and_close(file, bytes);
     os_remove(probe);
-    return written ? "" : why;
+    return why;
 }
 
 // After a call that may have written: telemetry.json.tmp outlives a write when the plug-in

@@ -34,15 +34,8 @@ std::string publish(const std::string& temp, const std::string& target, const st
         }
     }
     if (file == nullptr) return "cannot create " + name + ": " + os_error_text();
-    errno = 0;
-    bool written = std::fwrite(document.data(), 1, document.size(), file) == document.size();
-    std::string why = os_error_text("the write failed");
-    errno = 0;
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        why = os_error_text("the write failed");
-    }
-    if (written) {
+    std::string why = write_and_close(file, document);
+    if (why.empty()) {
         if (os_replace(name, target)) return "";
         why = "cannot rename " + name + " over " + target + ": " + os_error_text();
     } else {
@@ -53,6 +46,19 @@ std::string publish(const std::string& temp, const std::string& target, const st
 }
 
 } // namespace
+
+std::string write_and_close(std::FILE* file, const std::string& bytes)
+{
+    errno = 0;
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    std::string why = os_error_text("the write failed");
+    errno = 0;
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        why = os_error_text("the write failed");
+    }
+    return written ? "" : why;
+}
 
 int replay(const ReplayOptions& options)
 {
