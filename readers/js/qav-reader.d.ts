@@ -59,8 +59,8 @@ export type Kind = 'waiting' | 'live' | 'stale' | 'closed' | 'gone';
 export interface Status {
   kind: Kind;
   /** The last document's age in ms; null while waiting. A document stamped more than 100 ms
-      ahead of now was stamped before this machine last started: its age is unknown and
-      given as STALE_MS (gone if the writer is checked, else stale). */
+      ahead of now was stamped before this machine last started: its age is unknown, null too
+      (gone if the writer is checked, else stale, which statusText renders "stale" alone). */
   ageMs: number | null;
   /** Whether the writer's process was looked at (not by age alone). */
   writerChecked: boolean;
@@ -128,7 +128,8 @@ export class Reader {
   follow(options?: FollowOptions): AsyncGenerator<Change, void, undefined>;
 }
 
-/** "live", "stale 5 s (writer not checked)", "closed (two writers share this folder)", ... */
+/** "live", "stale 5 s (writer not checked)", "closed (two writers share this folder)", ...;
+    "stale" without a number when ageMs is null. */
 export function statusText(status: Status): string;
 /** The data folder (or given when given), null when the system does not say. */
 export function findDir(given?: string): string | null;

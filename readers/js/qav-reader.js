@@ -561,16 +561,20 @@ export class Reader {
     if (this.doc === null) return { kind: 'waiting', ageMs: null, writerChecked: false, shared: false };
     const doc = this.doc, checked = this.#checksWriter();
     // a stamp from the future was taken before this machine last started: its age is unknown
-    const ahead = this.#docTick > now + CLOCK_SLACK_MS;
-    const age = ahead ? STALE_MS : now > this.#docTick ? now - this.#docTick : 0n;
-    const runs = ahead ? false : checked ? this.#writerRuns(now) : age < STALE_MS;
+    const age = this.#ahead(now) ? null : now > this.#docTick ? now - this.#docTick : 0n;
+    const runs = age === null ? false : checked ? this.#writerRuns(now) : age < STALE_MS;
     // a closing document that also wrote a waiting event counted it: once its writer is gone,
     // its shape is enough
     let kind;
     if (this.closing || (!runs && closingShape(doc))) kind = 'closed';
     else if (!runs && checked) kind = 'gone';
-    else kind = age < STALE_MS ? 'live' : 'stale';
-    return { kind, ageMs: Number(age), writerChecked: checked, shared: this.#shared };
+    else kind = age !== null && age < STALE_MS ? 'live' : 'stale';
+    return { kind, ageMs: age === null ? null : Number(age), writerChecked: checked, shared: this.#shared };
+  }
+
+  /** Whether the last document is stamped further ahead of now than clocks can disagree. */
+  #ahead(now) {
+    return this.#docTick > now + CLOCK_SLACK_MS;
   }
 
   /** writerAlive, asked at most once a WRITER_CHECK_MS while the session stays the same. */
@@ -638,7 +642,7 @@ function statusKey(status) {
 const KIND_TEXT = {
   waiting: () => 'waiting for the plug-in',
   live: () => 'live',
-  stale: (s) => `stale ${Math.floor(s.ageMs / 1000)} s`,
+  stale: (s) => s.ageMs === null ? 'stale' : `stale ${Math.floor(s.ageMs / 1000)} s`,
   closed: () => 'closed',
   gone: () => 'host gone without a closing document',
 };
