@@ -95,7 +95,8 @@ export interface FollowOptions {
 
 export class Reader {
   /** dir: the folder; undefined or "" for the data folder. Throws a TypeError when there is
-      none to be found. */
+      none to be found, a RangeError when the system refuses the path as too long
+      (ENAMETOOLONG: the message says what the system said). */
   constructor(dir?: string, options?: ReaderOptions);
   /** The document's path. */
   readonly path: string;

@@ -27,6 +27,19 @@ export function findDir(given) {
   return process.env.HOME ? path.join(process.env.HOME, '.local', 'share', 'QAV') : null;
 }
 
+/** Throws a RangeError when the system refuses the path as too long (ENAMETOOLONG): a
+    reader would otherwise wait in silence, for ever, for a file it cannot even name. */
+function refuseTooLong(dir, file) {
+  try {
+    fs.statSync(file, { throwIfNoEntry: false });
+  } catch (e) {
+    if (e.code !== 'ENAMETOOLONG') return;
+    // the system's words without the path, which is the very thing too long to show
+    throw new RangeError(`the folder path is too long (${Buffer.byteLength(dir)} bytes; the ` +
+                         `system says ${e.message.split(',')[0]})`);
+  }
+}
+
 /** Last-write time, size and file number (new with every replace on POSIX), queried by name
     so that no handle is left open to stall a rename; null when missing or not a file. stat
     is fs.statSync or fs.promises.stat: the result, or a promise of it, follows. */
@@ -452,11 +465,14 @@ export class Reader {
 
   /** dir: the folder, or undefined or "" for the data folder (findDir()). options.checkWriter:
       undefined to decide by the folder (a Wine prefix cannot be checked) and the pid, true to
-      check the writer's process, false to judge by the document's age alone. */
+      check the writer's process, false to judge by the document's age alone. Throws a
+      TypeError when there is no data folder to be found, a RangeError when the system refuses
+      the path as too long. */
   constructor(dir, { checkWriter } = {}) {
     dir = findDir(dir);
     if (dir === null) throw new TypeError(NO_FOLDER);
     this.path = path.join(dir, 'telemetry.json');
+    refuseTooLong(dir, this.path);
     this.#checkWriter = checkWriter;
     this.#dir = dir;
     this.stamp = null;        // of the last read
@@ -685,8 +701,15 @@ export async function main(argv = process.argv.slice(2)) {
     console.error(`qav-reader: ${NO_FOLDER}`);
     process.exit(2);
   }
+  let reader;
+  try {
+    reader = new Reader(dir, { checkWriter: args.checkWriter });
+  } catch (e) {
+    if (!(e instanceof RangeError)) throw e;
+    console.error(`qav-reader: ${e.message}`);
+    process.exit(2);
+  }
   for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(0));
-  const reader = new Reader(dir, { checkWriter: args.checkWriter });
   let said = null;
   console.log(`reading ${reader.path}`);
   for await (const change of reader.follow()) {

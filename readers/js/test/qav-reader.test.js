@@ -354,8 +354,11 @@ test('the command: usage errors exit 2', () => {
     [['--bogus'], 'unknown option --bogus'], [['a', 'b'], 'give one folder at most'],
     [['--age-only', '--check-writer'], 'give --age-only or --check-writer once'],
     [[], 'the system does not say where the data folder is'],
-    [[''], 'the system does not say where the data folder is']]) {
-    const run = spawnSync(process.execPath, [COMMAND, ...args], { env, encoding: 'utf8' });
+    [[''], 'the system does not say where the data folder is'],
+    // longer than any path the system takes, whether or not the folder exists
+    [['x/'.repeat(2100)], 'the folder path is too long \\(4200 bytes; the system says ENAMETOOLONG']]) {
+    // a guard, not a measure: a command that waits instead of refusing fails, not hangs
+    const run = spawnSync(process.execPath, [COMMAND, ...args], { env, encoding: 'utf8', timeout: 10000 });
     assert.equal(run.status, 2, args.join(' '));
     assert.match(run.stderr, new RegExp(`^qav-reader: ${message}`), args.join(' '));
   }
