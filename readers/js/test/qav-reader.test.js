@@ -392,3 +392,85 @@ test('the command: a verdict line only when the verdict changes, exit 0 on SIGTE
     child.kill();
   }
 });
+
+// follow()'s timers longer than a limit held back (its safety poll, its look at the writer),
+// so that what still comes was heard by the watch, or woke at the stale age or the interval.
+const realSetTimeout = globalThis.setTimeout;
+const holdTimers = (longerThan) => {
+  globalThis.setTimeout = longerThan === undefined ? realSetTimeout
+    : (fn, ms, ...args) => realSetTimeout(fn, ms > longerThan ? 2 ** 31 - 1 : ms, ...args);
+};
+
+// Steps: "=X" takes the next change (X: a status kind, or #N for the document whose eventSeq
+// is N); "next" asks for it ahead, so that follow() runs meanwhile; "+N" publishes document N,
+// written now ("+N aged": 2.3 s ago); "hold N" holds timers longer than N ms (follow() polls
+// every 5 ms where it cannot watch); "polls N" counts the document's stats so far; "sleep N"
+// lets N ms pass (1100: more than the second between safety polls); the rest as named.
+const FOLLOWS = [
+  { name: 'a document replaced in a watched folder is heard',
+    steps: ['=waiting', 'hold 5', '+1', '=#1', '+2', '=#2'] },
+  { name: 'publishes within one turn of the event loop make one poll',
+    steps: ['=waiting', 'hold 5', '+1', '+2', '+3', '=#3', 'next', 'sleep 100', 'polls 2'] },
+  { name: 'a folder made after follow() began is found, then watched',
+    steps: ['rmdir', '=waiting', 'mkdir', '+1', '=#1', 'hold 5', '+2', '=#2'] },
+  { name: 'a folder deleted and made again is watched anew',
+    steps: ['=waiting', '+1', '=#1', 'rmdir', 'mkdir', 'sleep 1100', 'hold 5', 'next', '+2', '=#2'] },
+  // its first poll may come before or after the safety poll: the stale age, some 700 ms on, after
+  { name: 'the stale age wakes it with nothing written',
+    steps: ['=waiting', 'hold 850', '+1 aged', '=#1', '=stale'] },
+  { name: 'a folder the system will not watch is polled every intervalMs',
+    steps: ['unwatchable', '=waiting', 'hold 5', '+1', '=#1'] },
+  { name: 'a watch that breaks gives way to polls every intervalMs',
+    steps: ['=waiting', 'break the watch', 'hold 5', '+1', '=#1'] },
+];
+
+test('follow: what wakes it', async () => {
+  const { watch } = fs, { stat } = fs.promises;
+  for (const { name, steps } of FOLLOWS) {
+    const { reader, publish } = folder();
+    const dir = path.dirname(reader.path), watchers = [], stop = new AbortController();
+    let polls = 0, pending = null;
+    fs.watch = (...args) => {
+      if (steps.includes('unwatchable')) throw Object.assign(new Error('no watches left'), { code: 'ENOSPC' });
+      watchers.push(watch(...args));
+      return watchers.at(-1);
+    };
+    fs.promises.stat = (file, ...rest) => (polls += file === reader.path, stat(file, ...rest));
+    const changes = reader.follow({ intervalMs: 5, signal: stop.signal });
+    try {
+      for (const step of steps) {
+        const [what, arg] = [step[0], step.slice(1)];
+        if (step.startsWith('hold')) holdTimers(Number(step.split(' ')[1]));
+        else if (step === 'rmdir') fs.rmSync(dir, { recursive: true });
+        else if (step === 'mkdir') fs.mkdirSync(dir);
+        else if (step.startsWith('sleep')) await delay(Number(step.split(' ')[1]));
+        else if (step === 'next') pending = changes.next();
+        else if (step === 'break the watch') {
+          // as Node does when the system fails a watch: closed, then the error
+          watchers.at(-1).close();
+          watchers.at(-1).emit('error', Object.assign(new Error('operation not permitted'), { code: 'EPERM' }));
+        }
+        else if (step.startsWith('polls')) assert.equal(polls, Number(step.split(' ')[1]), name);
+        else if (what === '+')
+          publish(document(process.pid, tickMs() - (step.endsWith('aged') ? 2300n : 0n), 'toll.paid', parseInt(arg)));
+        else if (what === '=') {
+          // a guard, not a measure: a change that never comes fails the row instead of hanging
+          let guard;
+          const { value } = await Promise.race([pending ?? changes.next(), new Promise((resolve) => {
+            guard = realSetTimeout(resolve, 10000, { value: null });
+          })]);
+          clearTimeout(guard);
+          pending = null;
+          assert.ok(value, `${name}: no change ${arg} came`);
+          assert.equal(value.document ? `#${value.document.eventSeq}` : value.status.kind, arg, name);
+        }
+      }
+    } finally {
+      holdTimers();
+      fs.watch = watch;
+      fs.promises.stat = stat;
+      stop.abort();
+      await changes.return();
+    }
+  }
+});
