@@ -474,3 +474,47 @@ test('follow: what wakes it', async () => {
     }
   }
 });
+
+test('follow: once it ends, nothing of it is left', async () => {
+  const { watch } = fs;
+  let watching = 0;
+  fs.watch = (...args) => {
+    const watcher = watch(...args), close = watcher.close.bind(watcher);
+    let open = true;
+    watching++;
+    watcher.close = () => {
+      watching -= open;
+      open = false;
+      close();
+    };
+    return watcher;
+  };
+  const timers = () => process.getActiveResourcesInfo().filter((r) => /Timeout|Immediate/.test(r)).length;
+  try {
+    for (const [how, end] of [
+      ['break', async (changes) => { for await (const change of changes) break; }],
+      ['return() after a change', async (changes) => {
+        await changes.next();
+        await changes.return();
+      }],
+      ['the signal aborted while it waits', async (changes, stop) => {
+        await changes.next();
+        const next = changes.next();
+        stop.abort();
+        assert.deepEqual(await next, { done: true, value: undefined });
+      }]]) {
+      const { reader } = folder(), stop = new AbortController(), before = timers();
+      await end(reader.follow({ signal: stop.signal }), stop);
+      assert.deepEqual({ watching, timers: timers() }, { watching: 0, timers: before }, how);
+    }
+  } finally {
+    fs.watch = watch;
+  }
+  // left at a change, neither broken nor done: the process ends all the same
+  const { reader } = folder();
+  const left = spawnSync(process.execPath, ['--input-type=module', '-e',
+    `import { Reader } from ${JSON.stringify(COMMAND)};
+     await new Reader(${JSON.stringify(path.dirname(reader.path))}).follow().next();`],
+  { encoding: 'utf8', timeout: 10000 }); // a guard, not a measure
+  assert.equal(left.status, 0, left.stderr);
+});
