@@ -588,7 +588,8 @@ export class Reader {
     if (this.closing || (!runs && closingShape(doc))) kind = 'closed';
     else if (!runs && checked) kind = 'gone';
     else kind = age !== null && age < STALE_MS ? 'live' : 'stale';
-    return { kind, ageMs: age === null ? null : Number(age), writerChecked: checked, shared: this.#shared };
+    return { kind, ageMs: age === null ? null : Number(age), writerChecked: checked,
+             shared: this.#shared };
   }
 
   /** Whether the last document is stamped further ahead of now than clocks can disagree. */
@@ -647,7 +648,7 @@ export class Reader {
           tended = tickMs();
           folder.renew();
         }
-        told = false; // what it said from here on may have come after this poll's look
+        told = false; // an event from here on may have come after this poll's stat: poll again
         let fresh = false, problem = null;
         try {
           fresh = await this.#pollAsync();
@@ -682,12 +683,11 @@ export class Reader {
   /** Milliseconds until the status can change with nothing written: the stale age reached, a
       stamp from the future come within the slack, the look at the writer's process due. */
   #nextChangeIn(now) {
+    if (this.doc === null || this.closing) return Infinity; // closed stays closed
     const at = [];
-    if (this.doc !== null) {
-      if (this.#ahead(now)) at.push(this.#docTick - CLOCK_SLACK_MS);
-      else if (this.#docTick + STALE_MS > now) at.push(this.#docTick + STALE_MS);
-      if (this.#look !== null && this.#checksWriter() && !this.closing) at.push(this.#look.at + WRITER_CHECK_MS);
-    }
+    if (this.#ahead(now)) at.push(this.#docTick - CLOCK_SLACK_MS);
+    else if (this.#docTick + STALE_MS > now) at.push(this.#docTick + STALE_MS);
+    if (this.#look !== null && this.#checksWriter()) at.push(this.#look.at + WRITER_CHECK_MS);
     return at.reduce((ms, t) => Math.min(ms, Number(t - now)), Infinity);
   }
 }
