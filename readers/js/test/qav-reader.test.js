@@ -393,24 +393,17 @@ test('the command: a verdict line only when the verdict changes, exit 0 on SIGTE
   }
 });
 
-// follow()'s timers longer than a limit held back (its safety poll, its look at the writer),
-// so that what still comes was heard by the watch, or woke at the stale age or the interval.
-const realSetTimeout = globalThis.setTimeout;
-const holdTimers = (longerThan) => {
-  globalThis.setTimeout = longerThan === undefined ? realSetTimeout
-    : (fn, ms, ...args) => realSetTimeout(fn, ms > longerThan ? 2 ** 31 - 1 : ms, ...args);
-};
-
-// Steps: "=X" takes the next change (X: a status kind, or #N for the document whose eventSeq
-// is N); "next" asks for it ahead, so that follow() runs meanwhile; "+N" publishes document N,
-// written now ("+N aged": 2.3 s ago); "hold N" holds timers longer than N ms (follow() polls
-// every 5 ms where it cannot watch); "polls N" counts the document's stats so far; "sleep N"
-// lets N ms pass (1100: more than the second between safety polls); the rest as named.
+// Steps: "=X" takes the next change (X: a status kind, #N for the document whose eventSeq is
+// N, or "end"); "next" asks for it ahead, so that follow() runs meanwhile; "+N" publishes
+// document N, written now ("+N aged": 2.3 s ago); "hold N" holds back follow()'s timers longer
+// than N ms (its safety poll, its look at the writer) for a minute, so that what still comes
+// was heard by the watch, or woke at the stale age or the interval (5 ms); "polls N" counts the document's
+// stats so far; "sleep N" lets N ms pass (1100: more than the second between safety polls).
 const FOLLOWS = [
-  { name: 'a document replaced in a watched folder is heard',
-    steps: ['=waiting', 'hold 5', '+1', '=#1', '+2', '=#2'] },
+  { name: 'a document replaced in a watched folder is heard, and the signal ends it',
+    steps: ['=waiting', 'hold 5', '+1', '=#1', '+2', '=#2', 'next', 'abort', '=end'] },
   { name: 'publishes within one turn of the event loop make one poll',
-    steps: ['=waiting', 'hold 5', '+1', '+2', '+3', '=#3', 'next', 'sleep 100', 'polls 2'] },
+    steps: ['=waiting', 'hold 5', '+1', '+2', '+3', '=#3', 'next', 'sleep 100', 'polls 2', '+4', '=#4'] },
   { name: 'a folder made after follow() began is found, then watched',
     steps: ['rmdir', '=waiting', 'mkdir', '+1', '=#1', 'hold 5', '+2', '=#2'] },
   { name: 'a folder deleted and made again is watched anew',
@@ -424,97 +417,64 @@ const FOLLOWS = [
     steps: ['=waiting', 'break the watch', 'hold 5', '+1', '=#1'] },
 ];
 
-test('follow: what wakes it', async () => {
-  const { watch } = fs, { stat } = fs.promises;
+test('follow: what wakes it, and nothing of it left once it ends', async () => {
+  const { watch } = fs, { stat } = fs.promises, { setTimeout: realSetTimeout } = globalThis;
+  const timers = () => process.getActiveResourcesInfo().filter((r) => /Timeout|Immediate/.test(r)).length;
   for (const { name, steps } of FOLLOWS) {
-    const { reader, publish } = folder();
-    const dir = path.dirname(reader.path), watchers = [], stop = new AbortController();
+    const { reader, publish } = folder(), dir = path.dirname(reader.path), before = timers();
+    const watchers = [], stop = new AbortController();
     let polls = 0, pending = null;
     fs.watch = (...args) => {
       if (steps.includes('unwatchable')) throw Object.assign(new Error('no watches left'), { code: 'ENOSPC' });
-      watchers.push(watch(...args));
-      return watchers.at(-1);
+      const watcher = watch(...args), close = watcher.close.bind(watcher);
+      watcher.close = () => close(watcher.closed = true);
+      return watchers[watchers.push(watcher) - 1];
     };
     fs.promises.stat = (file, ...rest) => (polls += file === reader.path, stat(file, ...rest));
     const changes = reader.follow({ intervalMs: 5, signal: stop.signal });
     try {
       for (const step of steps) {
-        const [what, arg] = [step[0], step.slice(1)];
-        if (step.startsWith('hold')) holdTimers(Number(step.split(' ')[1]));
+        const [what, arg] = [step[0], step.slice(1)], number = Number(step.split(' ')[1]);
+        if (step.startsWith('hold'))
+          globalThis.setTimeout = (fn, ms, ...a) => realSetTimeout(fn, ms > number ? 60000 : ms, ...a);
         else if (step === 'rmdir') fs.rmSync(dir, { recursive: true });
         else if (step === 'mkdir') fs.mkdirSync(dir);
-        else if (step.startsWith('sleep')) await delay(Number(step.split(' ')[1]));
+        else if (step.startsWith('sleep')) await delay(number);
         else if (step === 'next') pending = changes.next();
-        else if (step === 'break the watch') {
-          // as Node does when the system fails a watch: closed, then the error
+        else if (step === 'abort') stop.abort();
+        else if (step.startsWith('polls')) assert.equal(polls, number, name);
+        else if (step === 'break the watch') { // as Node does when the system fails a watch
           watchers.at(-1).close();
           watchers.at(-1).emit('error', Object.assign(new Error('operation not permitted'), { code: 'EPERM' }));
-        }
-        else if (step.startsWith('polls')) assert.equal(polls, Number(step.split(' ')[1]), name);
-        else if (what === '+')
+        } else if (what === '+')
           publish(document(process.pid, tickMs() - (step.endsWith('aged') ? 2300n : 0n), 'toll.paid', parseInt(arg)));
         else if (what === '=') {
           // a guard, not a measure: a change that never comes fails the row instead of hanging
           let guard;
-          const { value } = await Promise.race([pending ?? changes.next(), new Promise((resolve) => {
+          const { done, value } = await Promise.race([pending ?? changes.next(), new Promise((resolve) => {
             guard = realSetTimeout(resolve, 10000, { value: null });
           })]);
           clearTimeout(guard);
           pending = null;
-          assert.ok(value, `${name}: no change ${arg} came`);
-          assert.equal(value.document ? `#${value.document.eventSeq}` : value.status.kind, arg, name);
+          assert.ok(value || done, `${name}: no change ${arg} came`);
+          assert.equal(done ? 'end' : value.document ? `#${value.document.eventSeq}` : value.status.kind, arg, name);
         }
       }
+      globalThis.setTimeout = realSetTimeout;
+      await changes.return();
+      assert.deepEqual({ watching: watchers.filter((w) => !w.closed).length, timers: timers() },
+                       { watching: 0, timers: before }, name);
     } finally {
-      holdTimers();
+      globalThis.setTimeout = realSetTimeout;
       fs.watch = watch;
       fs.promises.stat = stat;
       stop.abort();
       await changes.return();
     }
   }
-});
-
-test('follow: once it ends, nothing of it is left', async () => {
-  const { watch } = fs;
-  let watching = 0;
-  fs.watch = (...args) => {
-    const watcher = watch(...args), close = watcher.close.bind(watcher);
-    let open = true;
-    watching++;
-    watcher.close = () => {
-      watching -= open;
-      open = false;
-      close();
-    };
-    return watcher;
-  };
-  const timers = () => process.getActiveResourcesInfo().filter((r) => /Timeout|Immediate/.test(r)).length;
-  try {
-    for (const [how, end] of [
-      ['break', async (changes) => { for await (const change of changes) break; }],
-      ['return() after a change', async (changes) => {
-        await changes.next();
-        await changes.return();
-      }],
-      ['the signal aborted while it waits', async (changes, stop) => {
-        await changes.next();
-        const next = changes.next();
-        stop.abort();
-        assert.deepEqual(await next, { done: true, value: undefined });
-      }]]) {
-      const { reader } = folder(), stop = new AbortController(), before = timers();
-      await end(reader.follow({ signal: stop.signal }), stop);
-      assert.deepEqual({ watching, timers: timers() }, { watching: 0, timers: before }, how);
-    }
-  } finally {
-    fs.watch = watch;
-  }
-  // left at a change, neither broken nor done: the process ends all the same
-  const { reader } = folder();
-  const left = spawnSync(process.execPath, ['--input-type=module', '-e',
-    `import { Reader } from ${JSON.stringify(COMMAND)};
-     await new Reader(${JSON.stringify(path.dirname(reader.path))}).follow().next();`],
+  // left at a change, neither ended nor asked for more: the process ends all the same
+  const left = spawnSync(process.execPath, ['--input-type=module', '-e', `import { Reader } from ` +
+    `${JSON.stringify(COMMAND)}; await new Reader(${JSON.stringify(os.tmpdir())}).follow().next();`],
   { encoding: 'utf8', timeout: 10000 }); // a guard, not a measure
   assert.equal(left.status, 0, left.stderr);
 });
