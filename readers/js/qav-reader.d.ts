@@ -59,8 +59,8 @@ export type Kind = 'waiting' | 'live' | 'stale' | 'closed' | 'gone';
 export interface Status {
   kind: Kind;
   /** The last document's age in ms; null while waiting. A document stamped more than 100 ms
-      ahead of now was stamped before this machine last started: its age is unknown and
-      given as STALE_MS (gone if the writer is checked, else stale). */
+      ahead of now was stamped before this machine last started: its age is unknown, null too
+      (gone if the writer is checked, else stale, which statusText renders "stale" alone). */
   ageMs: number | null;
   /** Whether the writer's process was looked at (not by age alone). */
   writerChecked: boolean;
@@ -87,15 +87,17 @@ export interface ReaderOptions {
 }
 
 export interface FollowOptions {
-  /** Milliseconds between polls; 20 by default. */
+  /** Milliseconds between polls where the folder cannot be watched; 20 by default. A watched
+      folder is read as soon as it changes, and polled once a second besides. */
   intervalMs?: number;
-  /** Ends the iteration when aborted. */
+  /** Ends the iteration when aborted, closing its watch and timers. */
   signal?: AbortSignal;
 }
 
 export class Reader {
   /** dir: the folder; undefined or "" for the data folder. Throws a TypeError when there is
-      none to be found. */
+      none to be found, a RangeError when the system refuses the path as too long
+      (ENAMETOOLONG: the message says what the system said). */
   constructor(dir?: string, options?: ReaderOptions);
   /** The document's path. */
   readonly path: string;
@@ -124,11 +126,17 @@ export class Reader {
   statusAt(now: bigint): Status;
   /** statusText(status()). */
   verdict(): string;
-  /** Changes as they come, the first at once; never blocks the event loop. */
+  /** Changes as they come, the first at once; never blocks the event loop. It watches the
+      folder (fs.watch) and reads as soon as the document is replaced; wakes when the status
+      would change with nothing written (the stale age, the writer's look once a second); polls
+      once a second besides, for a folder not there yet or made anew and a drive that does not
+      report changes; and polls every intervalMs where the folder cannot be watched. Ending the
+      loop or aborting the signal closes its watch and timers. */
   follow(options?: FollowOptions): AsyncGenerator<Change, void, undefined>;
 }
 
-/** "live", "stale 5 s (writer not checked)", "closed (two writers share this folder)", ... */
+/** "live", "stale 5 s (writer not checked)", "closed (two writers share this folder)", ...;
+    "stale" without a number when ageMs is null. */
 export function statusText(status: Status): string;
 /** The data folder (or given when given), null when the system does not say. */
 export function findDir(given?: string): string | null;

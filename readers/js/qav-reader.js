@@ -27,6 +27,19 @@ export function findDir(given) {
   return process.env.HOME ? path.join(process.env.HOME, '.local', 'share', 'QAV') : null;
 }
 
+/** Throws a RangeError when the system refuses the path as too long (ENAMETOOLONG): a
+    reader would otherwise wait in silence, for ever, for a file it cannot even name. */
+function refuseTooLong(dir, file) {
+  try {
+    fs.statSync(file, { throwIfNoEntry: false });
+  } catch (e) {
+    if (e.code !== 'ENAMETOOLONG') return;
+    // the system's words without the path, which is the very thing too long to show
+    throw new RangeError(`the folder path is too long (${Buffer.byteLength(dir)} bytes; the ` +
+                         `system says ${e.message.split(',')[0]})`);
+  }
+}
+
 /** Last-write time, size and file number (new with every replace on POSIX), queried by name
     so that no handle is left open to stall a rename; null when missing or not a file. stat
     is fs.statSync or fs.promises.stat: the result, or a promise of it, follows. */
@@ -425,6 +438,7 @@ export function parse(data) {
 }
 
 const CLOSED_EVENT = 'game.closed'; // the closing document's lastEvent
+const DOCUMENT_NAME = 'telemetry.json';
 const RECENT_PIDS = 4;              // writers remembered at once, the least recently seen dropped
 const WRITER_CHECK_MS = 1000n;      // a look at the writer's process stays good this long
 
@@ -452,11 +466,14 @@ export class Reader {
 
   /** dir: the folder, or undefined or "" for the data folder (findDir()). options.checkWriter:
       undefined to decide by the folder (a Wine prefix cannot be checked) and the pid, true to
-      check the writer's process, false to judge by the document's age alone. */
+      check the writer's process, false to judge by the document's age alone. Throws a
+      TypeError when there is no data folder to be found, a RangeError when the system refuses
+      the path as too long. */
   constructor(dir, { checkWriter } = {}) {
     dir = findDir(dir);
     if (dir === null) throw new TypeError(NO_FOLDER);
-    this.path = path.join(dir, 'telemetry.json');
+    this.path = path.join(dir, DOCUMENT_NAME);
+    refuseTooLong(dir, this.path);
     this.#checkWriter = checkWriter;
     this.#dir = dir;
     this.stamp = null;        // of the last read
@@ -561,16 +578,23 @@ export class Reader {
     if (this.doc === null) return { kind: 'waiting', ageMs: null, writerChecked: false, shared: false };
     const doc = this.doc, checked = this.#checksWriter();
     // a stamp from the future was taken before this machine last started: its age is unknown
-    const ahead = this.#docTick > now + CLOCK_SLACK_MS;
-    const age = ahead ? STALE_MS : now > this.#docTick ? now - this.#docTick : 0n;
-    const runs = ahead ? false : checked ? this.#writerRuns(now) : age < STALE_MS;
+    const age = this.#ahead(now) ? null : now > this.#docTick ? now - this.#docTick : 0n;
+    // the closing document needs no look at its writer
+    const runs = age === null || (checked && this.closing) ? false
+               : checked ? this.#writerRuns(now) : age < STALE_MS;
     // a closing document that also wrote a waiting event counted it: once its writer is gone,
     // its shape is enough
     let kind;
     if (this.closing || (!runs && closingShape(doc))) kind = 'closed';
     else if (!runs && checked) kind = 'gone';
-    else kind = age < STALE_MS ? 'live' : 'stale';
-    return { kind, ageMs: Number(age), writerChecked: checked, shared: this.#shared };
+    else kind = age !== null && age < STALE_MS ? 'live' : 'stale';
+    return { kind, ageMs: age === null ? null : Number(age), writerChecked: checked,
+             shared: this.#shared };
+  }
+
+  /** Whether the last document is stamped further ahead of now than clocks can disagree. */
+  #ahead(now) {
+    return this.#docTick > now + CLOCK_SLACK_MS;
   }
 
   /** writerAlive, asked at most once a WRITER_CHECK_MS while the session stays the same. */
@@ -589,21 +613,42 @@ export class Reader {
   }
 
   /** Changes as they come: an async iterable of { document, status, events, newSession,
-      problem }, the first at once. Polls every intervalMs on a timer, never blocking the
-      event loop; ends when the loop over it ends or signal aborts. */
+      problem }, the first at once. It never blocks the event loop, and ends when the loop
+      over it ends or signal aborts, closing its watch and timers.
+
+      It watches the folder (fs.watch: inotify on Linux, ReadDirectoryChangesW on Windows) and
+      polls as soon as telemetry.json is replaced or written; it also wakes when the status
+      would change with nothing written (the stale age reached, the writer's process due for
+      its look, once a second) and polls once a second whatever the watch says, for changes a
+      watch misses (a drive that does not report them) and to find a folder made anew. A folder
+      not there yet is looked for once a second. Where the system will not watch the folder,
+      it polls every intervalMs instead. */
   async *follow({ intervalMs = 20, signal } = {}) {
-    // One plain timer per poll and one abort listener for the whole loop: timers/promises'
-    // setTimeout with a signal costs half as much again per poll, and polls are most of what
-    // an idle follow() costs.
-    let timer, wake;
-    const stop = () => {
+    let timer, immediate = null, wake = null, told = false;
+    const rouse = () => {
       clearTimeout(timer);
-      wake?.();
+      const resolve = wake;
+      wake = null;
+      resolve?.();
     };
-    signal?.addEventListener('abort', stop, { once: true });
+    // The events of one turn of the event loop (the temp file renamed over the document, or
+    // several writes in place) make one poll, once that turn's other I/O is through.
+    const folder = new FolderWatch(this.#dir, () => {
+      told = true;
+      immediate ??= setImmediate(() => {
+        immediate = null;
+        if (told) rouse();
+      });
+    });
+    signal?.addEventListener('abort', rouse, { once: true });
     try {
-      let said = null;
+      let said = null, tended = null;
       while (!signal?.aborted) {
+        if (tended === null || tickMs() - tended >= SAFETY_MS) {
+          tended = tickMs();
+          folder.renew();
+        }
+        told = false; // an event from here on may have come after this poll's stat: poll again
         let fresh = false, problem = null;
         try {
           fresh = await this.#pollAsync();
@@ -618,15 +663,81 @@ export class Reader {
                   newSession: fresh && this.newSession, problem };
         }
         if (signal?.aborted) break;
+        if (told) continue;
+        const now = tickMs();
+        const poll = folder.failed ? intervalMs : Number(tended + SAFETY_MS - now);
+        const ms = Math.max(1, Math.min(poll, this.#nextChangeIn(now)));
         await new Promise((resolve) => {
           wake = resolve;
-          timer = setTimeout(resolve, intervalMs);
+          timer = setTimeout(rouse, ms);
         });
       }
     } finally {
       clearTimeout(timer);
-      signal?.removeEventListener('abort', stop);
+      clearImmediate(immediate);
+      folder.close();
+      signal?.removeEventListener('abort', rouse);
     }
+  }
+
+  /** Milliseconds until the status can change with nothing written: the stale age reached, a
+      stamp from the future come within the slack, the look at the writer's process due. */
+  #nextChangeIn(now) {
+    if (this.doc === null || this.closing) return Infinity; // closed stays closed
+    const at = [];
+    if (this.#ahead(now)) at.push(this.#docTick - CLOCK_SLACK_MS);
+    else if (this.#docTick + STALE_MS > now) at.push(this.#docTick + STALE_MS);
+    if (this.#look !== null && this.#checksWriter()) at.push(this.#look.at + WRITER_CHECK_MS);
+    return at.reduce((ms, t) => Math.min(ms, Number(t - now)), Infinity);
+  }
+}
+
+const SAFETY_MS = 1000n; // while the folder is watched, follow() still polls this often
+
+/** What tells follow() that the folder may have changed: fs.watch on it. */
+class FolderWatch {
+  #dir;
+  #hear;           // called when telemetry.json may have changed
+  #watcher = null;
+  failed = false;  // the system would not watch the folder, or the watch broke
+
+  constructor(dir, hear) {
+    this.#dir = dir;
+    this.#hear = hear;
+  }
+
+  /** Watches the folder as it is now. A watch stays with the folder it was given, even once
+      that is deleted or moved away, so follow() renews it at every safety poll: a folder made
+      anew is heard within a second. The new watch starts before the old one ends. */
+  renew() {
+    let watcher = null;
+    try {
+      // Not persistent: as with a plain poll, a follow() left at a change (its loop neither
+      // broken nor done) keeps nothing running; its timer holds the process while it waits.
+      watcher = fs.watch(this.#dir, { persistent: false }, (type, name) => {
+        // the temp file's own events, before its rename, are not the document's
+        if (!name || String(name).toLowerCase() === DOCUMENT_NAME) this.#hear();
+      });
+      // Windows reports a watched folder deleted as an error; closing at once frees its name
+      // for the plug-in to make it again.
+      watcher.on('error', () => {
+        if (watcher !== this.#watcher) return;
+        this.close();
+        this.failed = true;
+        this.#hear();
+      });
+      this.failed = false;
+    } catch (e) {
+      // not there yet is no failure: looked for again at the next safety poll
+      this.failed = e.code !== 'ENOENT' && e.code !== 'ENOTDIR';
+    }
+    this.#watcher?.close();
+    this.#watcher = watcher;
+  }
+
+  close() {
+    this.#watcher?.close();
+    this.#watcher = null;
   }
 }
 
@@ -638,7 +749,7 @@ function statusKey(status) {
 const KIND_TEXT = {
   waiting: () => 'waiting for the plug-in',
   live: () => 'live',
-  stale: (s) => `stale ${Math.floor(s.ageMs / 1000)} s`,
+  stale: (s) => s.ageMs === null ? 'stale' : `stale ${Math.floor(s.ageMs / 1000)} s`,
   closed: () => 'closed',
   gone: () => 'host gone without a closing document',
 };
@@ -681,8 +792,15 @@ export async function main(argv = process.argv.slice(2)) {
     console.error(`qav-reader: ${NO_FOLDER}`);
     process.exit(2);
   }
+  let reader;
+  try {
+    reader = new Reader(dir, { checkWriter: args.checkWriter });
+  } catch (e) {
+    if (!(e instanceof RangeError)) throw e;
+    console.error(`qav-reader: ${e.message}`);
+    process.exit(2);
+  }
   for (const signal of ['SIGINT', 'SIGTERM']) process.on(signal, () => process.exit(0));
-  const reader = new Reader(dir, { checkWriter: args.checkWriter });
   let said = null;
   console.log(`reading ${reader.path}`);
   for await (const change of reader.follow()) {

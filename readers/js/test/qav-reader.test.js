@@ -183,7 +183,8 @@ test('whose process is checked, and the age a Wine folder goes by', () => {
     ['plain', false, dead, now, 0, 'live (writer not checked)'],
     ['plain', undefined, 0, now, 0, GONE],
     ['plain', undefined, 4294967295, now, 0, GONE],
-    ['plain', false, me, now + 3600000n, 0, 'stale 3 s (writer not checked)'],
+    // stamped before this machine started: its age is unknown
+    ['plain', false, me, now + 3600000n, 0, 'stale (writer not checked)'],
     // a host in its own pid namespace writes 1, which here is always running
     ['plain', undefined, 1, now - 4000n, 0, 'stale 4 s (writer not checked)'],
     ['plain', true, 1, now, 0, 'live (writer not checked)'],
@@ -278,7 +279,7 @@ test('the stale boundary and a stamp from the future, judged at a given tick', (
     // within the slack a stamp slightly ahead is taken as written now
     [me, -100n, 'live', 0, true], [1, -100n, 'live', 0, false],
     // further ahead it was stamped before this machine started
-    [me, -101n, 'gone', 3000, true], [1, -101n, 'stale', 3000, false]]) {
+    [me, -101n, 'gone', null, true], [1, -101n, 'stale', null, false]]) {
     const { reader, publish } = folder();
     publish(document(pid, written));
     assert.ok(reader.poll());
@@ -353,8 +354,11 @@ test('the command: usage errors exit 2', () => {
     [['--bogus'], 'unknown option --bogus'], [['a', 'b'], 'give one folder at most'],
     [['--age-only', '--check-writer'], 'give --age-only or --check-writer once'],
     [[], 'the system does not say where the data folder is'],
-    [[''], 'the system does not say where the data folder is']]) {
-    const run = spawnSync(process.execPath, [COMMAND, ...args], { env, encoding: 'utf8' });
+    [[''], 'the system does not say where the data folder is'],
+    // longer than any path the system takes, whether or not the folder exists
+    [['x/'.repeat(2100)], 'the folder path is too long \\(4200 bytes; the system says ENAMETOOLONG']]) {
+    // a guard, not a measure: a command that waits instead of refusing fails, not hangs
+    const run = spawnSync(process.execPath, [COMMAND, ...args], { env, encoding: 'utf8', timeout: 10000 });
     assert.equal(run.status, 2, args.join(' '));
     assert.match(run.stderr, new RegExp(`^qav-reader: ${message}`), args.join(' '));
   }
@@ -387,4 +391,90 @@ test('the command: a verdict line only when the verdict changes, exit 0 on SIGTE
   } finally {
     child.kill();
   }
+});
+
+// Steps: "=X" takes the next change (X: a status kind, #N for the document whose eventSeq is
+// N, or "end"); "next" asks for it ahead, so that follow() runs meanwhile; "+N" publishes
+// document N, written now ("+N aged": 2.3 s ago); "hold N" holds back follow()'s timers longer
+// than N ms (its safety poll, its look at the writer) for a minute, so that what still comes
+// was heard by the watch, or woke at the stale age or the interval (5 ms); "polls N" counts the document's
+// stats so far; "sleep N" lets N ms pass (1100: more than the second between safety polls).
+const FOLLOWS = [
+  { name: 'a document replaced in a watched folder is heard, and the signal ends it',
+    steps: ['=waiting', 'hold 5', '+1', '=#1', '+2', '=#2', 'next', 'abort', '=end'] },
+  { name: 'publishes within one turn of the event loop make one poll',
+    steps: ['=waiting', 'hold 5', '+1', '+2', '+3', '=#3', 'next', 'sleep 100', 'polls 2', '+4', '=#4'] },
+  { name: 'a folder made after follow() began is found, then watched',
+    steps: ['rmdir', '=waiting', 'mkdir', '+1', '=#1', 'hold 5', '+2', '=#2'] },
+  { name: 'a folder deleted and made again is watched anew',
+    steps: ['=waiting', '+1', '=#1', 'rmdir', 'mkdir', 'sleep 1100', 'hold 5', 'next', '+2', '=#2'] },
+  // its first poll may come before or after the safety poll: the stale age, some 700 ms on, after
+  { name: 'the stale age wakes it with nothing written',
+    steps: ['=waiting', 'hold 850', '+1 aged', '=#1', '=stale'] },
+  { name: 'a folder the system will not watch is polled every intervalMs',
+    steps: ['unwatchable', '=waiting', 'hold 5', '+1', '=#1'] },
+  { name: 'a watch that breaks gives way to polls every intervalMs',
+    steps: ['=waiting', 'break the watch', 'hold 5', '+1', '=#1'] },
+];
+
+test('follow: what wakes it, and nothing of it left once it ends', async () => {
+  const { watch } = fs, { stat } = fs.promises, { setTimeout: realSetTimeout } = globalThis;
+  const timers = () => process.getActiveResourcesInfo().filter((r) => /Timeout|Immediate/.test(r)).length;
+  for (const { name, steps } of FOLLOWS) {
+    const { reader, publish } = folder(), dir = path.dirname(reader.path), before = timers();
+    const watchers = [], stop = new AbortController();
+    let polls = 0, pending = null;
+    fs.watch = (...args) => {
+      if (steps.includes('unwatchable')) throw Object.assign(new Error('no watches left'), { code: 'ENOSPC' });
+      const watcher = watch(...args), close = watcher.close.bind(watcher);
+      watcher.close = () => close(watcher.closed = true);
+      return watchers[watchers.push(watcher) - 1];
+    };
+    fs.promises.stat = (file, ...rest) => (polls += file === reader.path, stat(file, ...rest));
+    const changes = reader.follow({ intervalMs: 5, signal: stop.signal });
+    try {
+      for (const step of steps) {
+        const [what, arg] = [step[0], step.slice(1)], number = Number(step.split(' ')[1]);
+        if (step.startsWith('hold'))
+          globalThis.setTimeout = (fn, ms, ...a) => realSetTimeout(fn, ms > number ? 60000 : ms, ...a);
+        else if (step === 'rmdir') fs.rmSync(dir, { recursive: true });
+        else if (step === 'mkdir') fs.mkdirSync(dir);
+        else if (step.startsWith('sleep')) await delay(number);
+        else if (step === 'next') pending = changes.next();
+        else if (step === 'abort') stop.abort();
+        else if (step.startsWith('polls')) assert.equal(polls, number, name);
+        else if (step === 'break the watch') { // as Node does when the system fails a watch
+          watchers.at(-1).close();
+          watchers.at(-1).emit('error', Object.assign(new Error('operation not permitted'), { code: 'EPERM' }));
+        } else if (what === '+')
+          publish(document(process.pid, tickMs() - (step.endsWith('aged') ? 2300n : 0n), 'toll.paid', parseInt(arg)));
+        else if (what === '=') {
+          // a guard, not a measure: a change that never comes fails the row instead of hanging
+          let guard;
+          const { done, value } = await Promise.race([pending ?? changes.next(), new Promise((resolve) => {
+            guard = realSetTimeout(resolve, 10000, { value: null });
+          })]);
+          clearTimeout(guard);
+          pending = null;
+          assert.ok(value || done, `${name}: no change ${arg} came`);
+          assert.equal(done ? 'end' : value.document ? `#${value.document.eventSeq}` : value.status.kind, arg, name);
+        }
+      }
+      globalThis.setTimeout = realSetTimeout;
+      await changes.return();
+      assert.deepEqual({ watching: watchers.filter((w) => !w.closed).length, timers: timers() },
+                       { watching: 0, timers: before }, name);
+    } finally {
+      globalThis.setTimeout = realSetTimeout;
+      fs.watch = watch;
+      fs.promises.stat = stat;
+      stop.abort();
+      await changes.return();
+    }
+  }
+  // left at a change, neither ended nor asked for more: the process ends all the same
+  const left = spawnSync(process.execPath, ['--input-type=module', '-e', `import { Reader } from ` +
+    `${JSON.stringify(COMMAND)}; await new Reader(${JSON.stringify(os.tmpdir())}).follow().next();`],
+  { encoding: 'utf8', timeout: 10000 }); // a guard, not a measure
+  assert.equal(left.status, 0, left.stderr);
 });
