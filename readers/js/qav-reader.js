@@ -97,7 +97,8 @@ async function readFileAsync(file) {
 }
 
 /** Whether dir lies in a Wine prefix: a "drive_c" folder above it beside the prefix's
-    system.reg. Only a reader outside Wine can tell, so never on Windows. */
+    system.reg, or its dosdevices folder, which Wine makes with the prefix while it saves
+    system.reg only later. Only a reader outside Wine can tell, so never on Windows. */
 function inWinePrefix(dir) {
   if (WINDOWS) return false;
   let at;
@@ -108,11 +109,8 @@ function inWinePrefix(dir) {
   }
   for (; path.dirname(at) !== at; at = path.dirname(at)) {
     if (path.basename(at) !== 'drive_c') continue;
-    try {
-      if (fs.statSync(path.join(path.dirname(at), 'system.reg')).isFile()) return true;
-    } catch {
-      // not a prefix: look further up
-    }
+    const beside = (name) => fs.statSync(path.join(path.dirname(at), name), { throwIfNoEntry: false });
+    if (beside('system.reg')?.isFile() || beside('dosdevices')?.isDirectory()) return true;
   }
   return false;
 }

@@ -25,8 +25,8 @@ const document = (pid, written, lastEvent = '', eventSeq = 0) =>
   `"lastEvent":${JSON.stringify(lastEvent)},"eventSeq":${eventSeq}}\n`;
 
 // A fresh folder, inside a fabricated Wine prefix if asked (its system.reg left out for
-// "drive_c", its drive_c named otherwise for "no drive_c"), or reached through a symbolic
-// link into one ("linked wine").
+// "drive_c", and for "dosdevices", whose prefix has only that folder; its drive_c named
+// otherwise for "no drive_c"), or reached through a symbolic link into one ("linked wine").
 function folder(options, where = 'plain') {
   let dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qav-'));
   if (where !== 'plain') {
@@ -34,7 +34,8 @@ function folder(options, where = 'plain') {
     dir = path.join(prefix, where === 'no drive_c' ? 'c' : 'drive_c', 'users', 'ana', 'AppData',
                     'Local', 'QAV');
     fs.mkdirSync(dir, { recursive: true });
-    if (where !== 'drive_c') fs.writeFileSync(path.join(prefix, 'system.reg'), '');
+    if (where === 'dosdevices') fs.mkdirSync(path.join(prefix, 'dosdevices'));
+    else if (where !== 'drive_c') fs.writeFileSync(path.join(prefix, 'system.reg'), '');
     if (where === 'linked wine') fs.symlinkSync(dir, dir = path.join(prefix, 'link'));
   }
   const reader = new Reader(dir, options);
@@ -193,6 +194,7 @@ test('whose process is checked, and the age a Wine folder goes by', () => {
     ['wine', undefined, dead, now, 5000, 'stale 5 s (writer not checked)'],
     ['linked wine', undefined, dead, now, 0, 'live (writer not checked)'],
     ['wine', true, dead, now, 0, GONE],
+    ['dosdevices', undefined, dead, now, 0, 'live (writer not checked)'],
     ['drive_c', undefined, dead, now, 0, GONE], ['no drive_c', undefined, dead, now, 0, GONE]]) {
     const { reader, publish } = folder({ checkWriter }, where);
     publish(document(pid, written));
