@@ -636,6 +636,10 @@ def main(argv: Optional[List[str]] = None) -> None:
             sys.stdout.flush()
     except KeyboardInterrupt:
         pass
+    except BrokenPipeError:
+        # the program reading the output has gone (| head): end as quietly as C does, without
+        # a second error when the interpreter flushes stdout at exit
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
 
 
 if __name__ == "__main__":
