@@ -21,6 +21,20 @@ my $PATH = qr{(?<![\w/\\%\$.-])((?:\.[/\\])?[\w-][\w.-]*(?:[/\\][\w.-]+)+[/\\]?)
 
 sub clean { my $p = shift; $p =~ s{\\}{/}g; $p =~ s{^\./}{}; $p =~ s{/$}{}; $p }
 
+# The source's files and folders: what git tracks, so that what a build left in this tree
+# does not change a zipped document; anything below build/ is made from the source. Outside
+# a git checkout, whatever is here.
+my %tracked;
+for (`git ls-files 2>/dev/null`) {
+    chomp;
+    for (my $p = $_; $p ne ''; $p =~ s{/?[^/]*$}{}) { $tracked{$p} = 1 }
+}
+sub in_source {
+    my $p = shift;
+    return 1 if $p =~ m{^build/};
+    return %tracked ? exists $tracked{$p} : -e $p;
+}
+
 # Whether the set of zipped names (a hash) holds the path as a file or as a folder of files.
 sub holds {
     my ($names, $path) = @_;
@@ -49,7 +63,7 @@ sub code_paths {
     $code =~ s{$PATH}{
         my ($as, $p) = ($1, clean($1));
         my $n = zip_name($zipped, $p);
-        $source_only = 1 if !defined $n && -e $p;
+        $source_only = 1 if !defined $n && in_source($p);
         # "./readers/js" keeps its "./": npm takes "readers/js" for a repository's name
         my ($dot) = $as =~ m{^(\.[/\\])};
         defined $n ? ($dot // '') . $n . ($as =~ m{[/\\]$} ? '/' : '') : $as;
@@ -142,7 +156,7 @@ sub check {
             for my $code (@code) {
                 while ($code =~ /$PATH/g) {
                     my $p = clean($1);
-                    next unless -e $p && !holds(\%kit, $p);
+                    next unless in_source($p) && !holds(\%kit, $p);
                     print "$doc:$.: names $p, which this zip does not have\n";
                     $wrong++;
                 }

@@ -25,6 +25,7 @@ done <<'ROWS'
     hostsim --replay docs/recordings/drive.jsonl --to /tmp/qav|    hostsim --replay recordings/drive.jsonl --to /tmp/qav
     bash scripts/demo.sh docs/recordings/drive.jsonl|    bash scripts/demo.sh docs/recordings/drive.jsonl   # in the source repository
     npm install ./readers/js|    npm install ./readers/js
+    build/native/bin/hostsim --watch|    build/native/bin/hostsim --watch   # in the source repository
 Replay `docs/recordings/drive.jsonl` or run `bash scripts/demo.sh`.|Replay `recordings/drive.jsonl` or run `bash scripts/demo.sh` in the source repository.
 Tests: `node --test readers/js/test/`.|Tests: `node --test readers/js/test/` in the source repository.
 The [drive](recordings/drive.jsonl#top) and the [demo](../scripts/demo.sh).|The [drive](recordings/drive.jsonl#top) and the demo (`scripts/demo.sh` in the source repository).
