@@ -11,7 +11,7 @@ import time
 from collections import OrderedDict
 from typing import Any, Callable, Dict, Iterator, List, NamedTuple, NoReturn, Optional, Tuple
 
-__version__ = "1.0.0"
+__version__ = "1.1.0"
 
 MAX_DOCUMENT = 8192            # bytes: every 1.x document fits, line feed included
 STALE_MS = 3000                # a writer that wrote nothing for this long is stale
