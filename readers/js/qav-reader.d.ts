@@ -87,8 +87,9 @@ export interface ReaderOptions {
 }
 
 export interface FollowOptions {
-  /** Milliseconds between polls where the folder cannot be watched; 20 by default. A watched
-      folder is read as soon as it changes, and polled once a second besides. */
+  /** Milliseconds between polls where the folder cannot be watched or is not there yet; 20 by
+      default. A watched folder is read as soon as it changes, and polled once a second
+      besides. */
   intervalMs?: number;
   /** Ends the iteration when aborted, closing its watch and timers. */
   signal?: AbortSignal;
@@ -129,8 +130,8 @@ export class Reader {
   /** Changes as they come, the first at once; never blocks the event loop. It watches the
       folder (fs.watch) and reads as soon as the document is replaced; wakes when the status
       would change with nothing written (the stale age, the writer's look once a second); polls
-      once a second besides, for a folder not there yet or made anew and a drive that does not
-      report changes; and polls every intervalMs where the folder cannot be watched. Ending the
+      once a second besides, for a folder made anew and a drive that does not report changes;
+      and polls every intervalMs where the folder is not there yet or cannot be watched. Ending the
       loop or aborting the signal closes its watch and timers. */
   follow(options?: FollowOptions): AsyncGenerator<Change, void, undefined>;
 }

@@ -618,9 +618,9 @@ export class Reader {
       polls as soon as telemetry.json is replaced or written; it also wakes when the status
       would change with nothing written (the stale age reached, the writer's process due for
       its look, once a second) and polls once a second whatever the watch says, for changes a
-      watch misses (a drive that does not report them) and to find a folder made anew. A folder
-      not there yet is looked for once a second. Where the system will not watch the folder,
-      it polls every intervalMs instead. */
+      watch misses (a drive that does not report them) and to find a folder made anew. Where
+      the folder is not there yet, or the system will not watch it, it polls every intervalMs
+      instead. */
   async *follow({ intervalMs = 20, signal } = {}) {
     let timer, immediate = null, wake = null, told = false;
     const rouse = () => {
@@ -642,7 +642,7 @@ export class Reader {
     try {
       let said = null, tended = null;
       while (!signal?.aborted) {
-        if (tended === null || tickMs() - tended >= SAFETY_MS) {
+        if (tended === null || tickMs() - tended >= SAFETY_MS || folder.missing) {
           tended = tickMs();
           folder.renew();
         }
@@ -663,7 +663,7 @@ export class Reader {
         if (signal?.aborted) break;
         if (told) continue;
         const now = tickMs();
-        const poll = folder.failed ? intervalMs : Number(tended + SAFETY_MS - now);
+        const poll = folder.failed || folder.missing ? intervalMs : Number(tended + SAFETY_MS - now);
         const ms = Math.max(1, Math.min(poll, this.#nextChangeIn(now)));
         await new Promise((resolve) => {
           wake = resolve;
@@ -698,6 +698,7 @@ class FolderWatch {
   #hear;           // called when telemetry.json may have changed
   #watcher = null;
   failed = false;  // the system would not watch the folder, or the watch broke
+  missing = false; // the folder is not there (yet): a host's first documents come with it
 
   constructor(dir, hear) {
     this.#dir = dir;
@@ -724,10 +725,12 @@ class FolderWatch {
         this.failed = true;
         this.#hear();
       });
-      this.failed = false;
+      this.failed = this.missing = false;
     } catch (e) {
-      // not there yet is no failure: looked for again at the next safety poll
-      this.failed = e.code !== 'ENOENT' && e.code !== 'ENOTDIR';
+      // not there yet is no failure: follow() polls, and looks for it, every intervalMs until
+      // it is, so that the documents of the host that makes it are not missed
+      this.missing = e.code === 'ENOENT' || e.code === 'ENOTDIR';
+      this.failed = !this.missing;
     }
     this.#watcher?.close();
     this.#watcher = watcher;
