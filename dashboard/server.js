@@ -50,11 +50,6 @@ export function hostAllowed(header, port) {
   return given === port && ownNames().has(name);
 }
 
-/** JSON for the page: the document's 64-bit integers (BigInt) as their decimal digits. */
-function toJson(value) {
-  return JSON.stringify(value, (_, v) => (typeof v === 'bigint' ? v.toString() : v));
-}
-
 /**
  * Starts the dashboard: reads dir's telemetry.json with the reader's follow() and serves the
  * page on host:port (port 0 picks a free one). checkWriter as the reader takes it. onChange,
@@ -98,7 +93,8 @@ export async function startDashboard({ dir, port = 8480, host = '127.0.0.1', che
     if (url === '/events') {
       res.writeHead(200, { 'Content-Type': 'text/event-stream' });
       // a new page starts from the present state; its event count starts at 0
-      res.write(`retry: 2000\ndata: ${toJson({ ...current, events: 0, newSession: false })}\n\n`);
+      // a document's 64-bit integers reach the page as their decimal digits (its toJSON)
+      res.write(`retry: 2000\ndata: ${JSON.stringify({ ...current, events: 0, newSession: false })}\n\n`);
       pages.add(res);
       res.on('close', () => pages.delete(res));
       return;
@@ -136,7 +132,7 @@ export async function startDashboard({ dir, port = 8480, host = '127.0.0.1', che
                         newSession: change.newSession };
       if (change.document) message.document = change.document;
       if (change.problem) message.problem = change.problem;
-      const text = `data: ${toJson(message)}\n\n`;
+      const text = `data: ${JSON.stringify(message)}\n\n`;
       for (const res of pages) send(res, text);
     }
   })();
