@@ -35,7 +35,6 @@ const P = 'PORT'; // the dashboard's port, filled in when the row runs
 const requests = [
   // method, path, Host, status, Content-Type's start
   ['GET', '/', `127.0.0.1:${P}`, 200, 'text/html'],
-  ['GET', '/?overlay', `localhost:${P}`, 200, 'text/html'],
   ['GET', '/dashboard.js', `[::1]:${P}`, 200, 'text/javascript'],
   ['GET', '/dashboard.css', `LOCALHOST:${P}`, 200, 'text/css'],
   ['GET', '/events', `${os.hostname()}:${P}`, 200, 'text/event-stream'],
@@ -44,17 +43,9 @@ const requests = [
   ['GET', '/', `127.0.0.1.rebind.example:${P}`, 403],
   ['GET', '/', 'localhost', 403],               // port 80 implied: not ours
   ['GET', '/', `127.0.0.1:${P}0`, 403],
-  ['GET', '/', `localhost.:${P}`, 403],
-  ['GET', '/', `[::2]:${P}`, 403],
-  ['GET', '/', '', 403],
+  ['POST', '/', `rebind.example:${P}`, 403],    // the name is judged before the method
   ['POST', '/', `127.0.0.1:${P}`, 405],
-  ['PUT', '/events', `127.0.0.1:${P}`, 405],
-  ['DELETE', '/', `127.0.0.1:${P}`, 405],
-  ['OPTIONS', '/', `127.0.0.1:${P}`, 405],
   ['HEAD', '/', `127.0.0.1:${P}`, 405],
-  ['PATCH', '/', `127.0.0.1:${P}`, 405],
-  ['POST', '/', `rebind.example:${P}`, 403],
-  ['GET', '/server.js', `127.0.0.1:${P}`, 404],
   ['GET', '/../server.js', `127.0.0.1:${P}`, 404],
   ['GET', '/page/index.html', `127.0.0.1:${P}`, 404],
 ];
@@ -105,23 +96,23 @@ for (const [args, everywhere] of [[[], false], [['--lan'], true]]) {
 }
 
 const failures = [
-  // arguments, exit status, what it says
-  [['--port', 'x'], 2, /--port takes a number from 0 to 65535, not "x"/],
-  [['--port', '65536'], 2, /--port takes a number/],
+  // arguments, exit status, what it says, environment
+  [['--port', '65536'], 2, /--port takes a number from 0 to 65535, not "65536"/],
   [['--port'], 2, /--port takes a number from 0 to 65535, not nothing/],
   [['--age-only', '--check-writer'], 2, /not both/],
   [['--bogus'], 2, /unknown option "--bogus"/],
   [['a', 'b'], 2, /one folder at most/],
+  [[], 2, /give it/, { HOME: '', XDG_DATA_HOME: '' }],  // no folder given and none the system names
   [['--port', 'BUSY'], 1, /port \d+ is already in use.*--port/],
 ];
 
-for (const [args, status, says] of failures) {
+for (const [args, status, says, env] of failures) {
   test(`qav-dashboard ${args.join(' ')}: exit ${status}`, async () => {
     const busy = net.createServer();
     await new Promise((resolve) => busy.listen(0, '127.0.0.1', resolve));
     try {
       const argv = args.map((a) => (a === 'BUSY' ? String(busy.address().port) : a));
-      const result = await run(process.execPath, [COMMAND, ...argv], { limitMs: 10000 });
+      const result = await run(process.execPath, [COMMAND, ...argv], { env, limitMs: 10000 });
       assert.equal(result.status, status, result.output);
       assert.match(result.output, says);
       assert.doesNotMatch(result.output, /\n\s+at /, 'a stack trace');
@@ -130,10 +121,3 @@ for (const [args, status, says] of failures) {
     }
   });
 }
-
-test('qav-dashboard with no folder given and none the system names: exit 2', async () => {
-  const result = await run(process.execPath, [COMMAND],
-                           { env: { HOME: '', XDG_DATA_HOME: '' }, limitMs: 10000 });
-  assert.equal(result.status, 2, result.output);
-  assert.match(result.output, /give it/);
-});
